@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "platform/Trash.h"
+
+// Sending an extracted archive, with its other volumes, to the trash.
+namespace brisko::batch {
+
+// Moves one file to the trash. A file that cannot be trashed stays where it is; it is never
+// deleted for good. The outcome is returned for callers that care; the deletion sequence does not.
+platform::TrashOutcome DeleteToRecycleBin(const std::string& path, const platform::TrashPlaces& places);
+
+// Gives the archive's owner read and write permission, trashes it, then does the same for each
+// companion volume (see CompanionVolumes) in order, stopping at the first name that is not an
+// ordinary file. A volume that is a symbolic link is trashed as a link; its target is untouched.
+// Returns how many files were moved to the trash.
+int DeleteArchiveSet(const std::string& path,
+                     const platform::TrashPlaces& places = platform::TrashPlacesFromEnvironment());
+
+} // namespace brisko::batch

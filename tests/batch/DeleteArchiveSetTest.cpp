@@ -1,0 +1,117 @@
+#include "batch/DeleteArchiveSet.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/TempDir.h"
+
+namespace brisko::batch {
+namespace {
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st.st_mode;
+}
+
+// "name" is a file holding its own name, "name -> target" a symbolic link.
+void make(const test::TempDir& folder, const std::string& entry) {
+    const auto arrow = entry.find(" -> ");
+    if (arrow == std::string::npos) {
+        test::WriteFile(folder / entry, entry);
+    } else {
+        ASSERT_EQ(symlink(entry.substr(arrow + 4).c_str(), (folder / entry.substr(0, arrow)).c_str()), 0);
+    }
+}
+
+class DeleteArchiveSetTest : public ::testing::Test {
+protected:
+    bool inTrash(const std::string& name) const { return test::Exists(m_home / ("Trash/files/" + name)); }
+
+    test::TempDir m_in, m_home;
+    platform::TrashPlaces m_places{m_home / "Trash"};
+};
+
+TEST(DeleteArchiveSet, TrashesTheSetUpToTheFirstMissingVolume) {
+    const struct {
+        std::vector<std::string> files;
+        const char* archive;
+        std::vector<std::string> trashed, kept;
+    } cases[] = {
+        {{"a.zip", "a.z01", "b.zip"}, "a.zip", {"a.zip"}, {"a.z01", "b.zip"}},
+        {{"m.rar", "m.r00", "m.r01", "m.r03", "n.rar"},
+         "m.rar",
+         {"m.rar", "m.r00", "m.r01"},
+         {"m.r03", "n.rar"}},
+        {{"m.rar", "m.r01"}, "m.rar", {"m.rar"}, {"m.r01"}},
+        {{"M.RAR", "M.R00", "M.r01"}, "M.RAR", {"M.RAR", "M.R00"}, {"M.r01"}},
+        {{"m.part1.rar", "m.part2.rar", "m.part3.rar", "m.part5.rar"},
+         "m.part1.rar",
+         {"m.part1.rar", "m.part2.rar", "m.part3.rar"},
+         {"m.part5.rar"}},
+        {{"m.part01.rar", "m.part02.rar", "m.part2.rar"},
+         "m.part01.rar",
+         {"m.part01.rar", "m.part02.rar"},
+         {"m.part2.rar"}},
+        {{"m.ace", "m.c00", "m.r00"}, "m.ace", {"m.ace", "m.c00"}, {"m.r00"}},
+        {{"m.r00", "m.r01"}, "m.rar", {}, {"m.r00", "m.r01"}},
+        {{"m.rar", "m.r00 -> nowhere", "m.r01"}, "m.rar", {"m.rar"}, {"m.r00", "m.r01"}},
+        {{"m.rar", "dir/x", "m.r00 -> dir", "m.r01"}, "m.rar", {"m.rar"}, {"m.r00", "m.r01"}},
+    };
+    for (const auto& c : cases) {
+        test::TempDir in, home;
+        for (const std::string& file : c.files) {
+            make(in, file);
+        }
+        const int trashed = DeleteArchiveSet(in / c.archive, platform::TrashPlaces{home / "Trash"});
+        EXPECT_EQ(trashed, static_cast<int>(c.trashed.size())) << c.archive;
+        for (const std::string& name : c.trashed) {
+            EXPECT_FALSE(test::Exists(in / name)) << name;
+            EXPECT_EQ(test::ReadFile(home / ("Trash/files/" + name)), name);
+        }
+        for (const std::string& name : c.kept) {
+            EXPECT_TRUE(test::Exists(in / name)) << name;
+            EXPECT_FALSE(test::Exists(home / ("Trash/files/" + name))) << name;
+        }
+    }
+}
+
+TEST_F(DeleteArchiveSetTest, ReadOnlyVolumesAndLinkedVolumes) {
+    make(m_in, "m.rar");
+    make(m_in, "m.r00 -> elsewhere/real.r00");
+    make(m_in, "m.r01");
+    test::WriteFile(m_in / "elsewhere/real.r00", "real");
+    for (const char* name : {"m.rar", "m.r01", "elsewhere/real.r00"}) {
+        ASSERT_EQ(chmod((m_in / name).c_str(), 0444), 0);
+    }
+
+    EXPECT_EQ(DeleteArchiveSet(m_in / "m.rar", m_places), 3);
+    EXPECT_EQ(modeOf(m_home / "Trash/files/m.rar") & 0777, 0644u);
+    EXPECT_EQ(modeOf(m_home / "Trash/files/m.r01") & 0777, 0644u);
+    EXPECT_TRUE(S_ISLNK(modeOf(m_home / "Trash/files/m.r00")));
+    EXPECT_EQ(test::ReadFile(m_in / "elsewhere/real.r00"), "real");
+    EXPECT_EQ(modeOf(m_in / "elsewhere/real.r00") & 0777, 0444u);
+}
+
+TEST_F(DeleteArchiveSetTest, AVolumeThatCannotBeTrashedDoesNotEndTheSet) {
+    // In a sticky folder an ordinary account cannot move root's file away, though it may read and
+    // write it; root itself would move anything, so the set is deleted as that account.
+    ASSERT_EQ(chmod(m_in.path().c_str(), 01777), 0);
+    ASSERT_EQ(chown(m_home.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(m_home.path().c_str(), 0755), 0);
+    for (const char* name : {"m.rar", "m.r00", "m.r01"}) {
+        make(m_in, name);
+        ASSERT_EQ(chmod((m_in / name).c_str(), 0666), 0);
+    }
+    ASSERT_EQ(chown((m_in / "m.rar").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown((m_in / "m.r01").c_str(), 65534, 65534), 0);
+
+    EXPECT_EQ(test::RunAsNobody([&] { return DeleteArchiveSet(m_in / "m.rar", m_places); }), 2);
+    EXPECT_TRUE(inTrash("m.rar"));
+    EXPECT_TRUE(test::Exists(m_in / "m.r00"));
+    EXPECT_TRUE(inTrash("m.r01"));
+}
+
+} // namespace
+} // namespace brisko::batch

@@ -1,0 +1,156 @@
+#include "startup/SettingsStore.h"
+
+#include <QFile>
+#include <QSettings>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/TempDir.h"
+
+namespace brisko::startup {
+namespace {
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    QString iniPath() const { return QString::fromStdString(m_dir / m_name); }
+
+    // Writes raw INI text, as a user with an editor would, to a new file: QSettings caches a file
+    // it has read and would not notice a rewrite of the same size within the same second.
+    void writeIni(const std::string& body) {
+        m_name = "cfg" + std::to_string(++m_files) + "/Brisko/Brisko.ini";
+        test::WriteFile(m_dir / m_name, "[Options]\n" + body);
+    }
+
+    records::Settings load() {
+        SettingsStore store(iniPath());
+        return LoadSettings(store);
+    }
+
+    test::TempDir m_dir;
+    std::string m_name = "cfg/Brisko/Brisko.ini";
+    int m_files = 0;
+};
+
+TEST_F(SettingsStoreTest, EmptyStoreGivesTheDefaults) {
+    const records::Settings s = load();
+    EXPECT_EQ(s.Overwrite, 1);
+    EXPECT_EQ(s.Prompt, 0);
+    EXPECT_EQ(s.Newer, 1);
+    EXPECT_EQ(s.SingleSub, 1);
+    EXPECT_EQ(s.SeparateSubs, 0);
+    EXPECT_EQ(s.SameFolder, 0);
+    EXPECT_EQ(s.SubFolderName, "Briskoed");
+    EXPECT_EQ(s.DeleteOriginals, 0);
+    EXPECT_EQ(s.ZipsInZips, 0);
+    EXPECT_EQ(s.Recurse, 0);
+    EXPECT_FALSE(QFile::exists(iniPath())) << "loading creates nothing";
+}
+
+TEST_F(SettingsStoreTest, StoredTextsAreReadAsTheyStand) {
+    const struct {
+        const char* stored;
+        std::int16_t Overwrite, Newer, DeleteOriginals, Recurse;
+    } cases[] = {
+        // Newer 1 forces Overwrite to 1.
+        {"Newer=1\nOverwrite=0\n", 1, 1, 0, 0},
+        {"Newer=0\nOverwrite=0\n", 0, 0, 0, 0},
+        // Values other than 0 and 1 are kept; each reader applies its own test.
+        {"DeleteOriginals=2\nRecurse=-1\n", 1, 1, 2, -1},
+        {"DeleteOriginals=-1\nRecurse=2\n", 1, 1, -1, 2},
+        {"Recurse=\" 1 \"\nDeleteOriginals=+1\n", 1, 1, 1, 1},
+        {"Recurse=-32768\nDeleteOriginals=32767\n", 1, 1, 32767, -32768},
+        // Not a 16-bit number: the field stays 0, so unreadable Overwrite and Newer mean "skip".
+        {"Overwrite=yes\nNewer=\n", 0, 0, 0, 0},
+        {"Overwrite=1.5\nNewer=32768\n", 0, 0, 0, 0},
+        {"Recurse=0x1\nDeleteOriginals=-32769\n", 1, 1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        writeIni(c.stored);
+        const records::Settings s = load();
+        EXPECT_EQ(s.Overwrite, c.Overwrite) << c.stored;
+        EXPECT_EQ(s.Newer, c.Newer) << c.stored;
+        EXPECT_EQ(s.DeleteOriginals, c.DeleteOriginals) << c.stored;
+        EXPECT_EQ(s.Recurse, c.Recurse) << c.stored;
+    }
+}
+
+TEST_F(SettingsStoreTest, SaveWritesDecimalTextsThatLoadBack) {
+    records::Settings s;
+    s.Overwrite = 0;
+    s.Prompt = 1;
+    s.Newer = 0;
+    s.SingleSub = 0;
+    s.SeparateSubs = 1;
+    s.SameFolder = 0;
+    s.SubFolderName = "Entpackt, ä/ö";
+    s.DeleteOriginals = 1;
+    s.ZipsInZips = 1;
+    s.Recurse = 1;
+    {
+        SettingsStore store(iniPath());
+        ASSERT_TRUE(SaveSettings(store, s));
+    }
+    QSettings raw(iniPath(), QSettings::IniFormat);
+    const QStringList keys{"Overwrite",  "Prompt",          "Newer",      "SingleSub", "SeparateSubs",
+                           "SameFolder", "DeleteOriginals", "ZipsInZips", "Recurse"};
+    const QStringList texts{"0", "1", "0", "0", "1", "0", "1", "1", "1"};
+    for (int i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(raw.value("Options/" + keys[i]).toString(), texts[i]) << keys[i].toStdString();
+    }
+    const records::Settings back = load();
+    EXPECT_EQ(back.Prompt, 1);
+    EXPECT_EQ(back.Overwrite, 0);
+    EXPECT_EQ(back.SeparateSubs, 1);
+    EXPECT_EQ(back.SubFolderName, s.SubFolderName);
+    EXPECT_EQ(back.Recurse, 1);
+}
+
+TEST_F(SettingsStoreTest, FileIsReadableByItsOwnerOnly) {
+    SettingsStore store(iniPath());
+    store.writeText("Bird", "secret");
+    ASSERT_TRUE(store.sync());
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(iniPath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat((m_dir / "cfg/Brisko").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u) << "the folder we create is private too";
+
+    // A later save keeps it private even if someone widened it meanwhile.
+    chmod(QFile::encodeName(iniPath()).constData(), 0644);
+    store.writeText("Bird", "other");
+    ASSERT_TRUE(store.sync());
+    ASSERT_EQ(stat(QFile::encodeName(iniPath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(SettingsStoreTest, AnyTextOfCharacters0To255SurvivesTheRoundTrip) {
+    QString every;
+    for (int c = 0; c < 256; ++c) {
+        every += QChar(c);
+    }
+    const QString samples[] = {every,
+                               QStringLiteral(" lead and trail "),
+                               QStringLiteral("a,b;c=d"),
+                               QStringLiteral("@Variant(x)"),
+                               QStringLiteral("\"quoted\""),
+                               QString(),
+                               QStringLiteral("line\r\nbreak\\")};
+    for (const QString& text : samples) {
+        {
+            SettingsStore store(iniPath());
+            store.writeText("Bird", text);
+        }
+        SettingsStore fresh(iniPath());
+        EXPECT_EQ(fresh.readText("Bird", "absent"), text) << text.toStdString();
+    }
+    SettingsStore fresh(iniPath());
+    EXPECT_EQ(fresh.readText("NoSuchKey", "absent"), "absent");
+}
+
+TEST(SettingsStorePath, FollowsXdgConfigHome) {
+    qputenv("XDG_CONFIG_HOME", "/tmp/xdg-test-config");
+    EXPECT_EQ(SettingsStore::DefaultPath(), "/tmp/xdg-test-config/Brisko/Brisko.ini");
+}
+
+} // namespace
+} // namespace brisko::startup
