@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+
+#include "batch/BatchDisplay.h"
+#include "engines/Dialogs.h"
+#include "engines/EngineAdapters.h"
+#include "platform/Trash.h"
+#include "records/ProcessState.h"
+
+namespace brisko::batch {
+
+inline constexpr const char* kNoArchivesMessage = "No archive files were found in this directory.";
+
+// Hands one archive to the adapter of its kind (the last three characters of its path, upper-cased)
+// and leaves the outcome in state.result.Succeeded. For a ZIP archive it first fills
+// state.unzipOptions from the current settings. A kind without an adapter is left failed.
+void ExtractArchive(std::string& archive, std::string& destination, records::ProcessState& state,
+                    engines::ProgressDisplay& display, const engines::EngineAdapters& adapters);
+
+// One batch run over a folder: every archive found is extracted into the destination the settings
+// choose, failures are listed in the display, extracted archives go to the trash when asked, and
+// further passes pick up archives that came out of archives.
+class BatchRun {
+public:
+    BatchRun(records::ProcessState& state, BatchDisplay& display, engines::Dialogs& dialogs,
+             const engines::EngineAdapters& adapters,
+             platform::TrashPlaces trash = platform::TrashPlacesFromEnvironment());
+
+    // Runs one pass over `folder` (the raw command line on the first call) and, when archives inside
+    // archives are wanted and something was extracted, the further passes. Returns when all are done
+    // or a cancel ended them.
+    void RunBatch(std::string folder);
+
+    // How many archives the current pass found, and the 1-based position of the archive in hand.
+    int ArchiveCount() const { return m_archiveCount; }
+    int ArchiveIndex() const { return m_archiveIndex; }
+
+private:
+    records::ProcessState& m_state;
+    BatchDisplay& m_display;
+    engines::Dialogs& m_dialogs;
+    const engines::EngineAdapters& m_adapters;
+    platform::TrashPlaces m_trash;
+    int m_archiveCount = 0;
+    int m_archiveIndex = 0;
+};
+
+} // namespace brisko::batch

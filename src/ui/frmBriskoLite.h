@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <string>
+
+#include "batch/BatchDisplay.h"
+#include "engines/Dialogs.h"
+#include "engines/EngineAdapters.h"
+#include "platform/Trash.h"
+#include "records/ProcessState.h"
+
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace brisko::ui {
+
+// The progress window of batch mode. Its controls carry their names as object names
+// (lblCurrentZipfile, lblStatus, lblStatusBlocker, lblTo, lblToDir, picProgBar, cmdCancel,
+// lblErrors, txtErrors, lstDone, imgZIcon, imgRIcon, imgAIcon).
+class frmBriskoLite : public QDialog, public batch::BatchDisplay {
+    Q_OBJECT
+public:
+    enum class LoadOutcome { FinishedClean, FinishedWithErrors };
+
+    frmBriskoLite(records::ProcessState& state, engines::Dialogs& dialogs,
+                  const engines::EngineAdapters& adapters,
+                  platform::TrashPlaces trash = platform::TrashPlacesFromEnvironment(),
+                  QWidget* parent = nullptr);
+    ~frmBriskoLite() override;
+
+    // The load handler: runs the batch over the command line, then sets RunFinished. With a blank
+    // error list the window is hidden (the caller ends the process); otherwise Cancel is disabled,
+    // "Finished, but with errors." replaces the archive line, the other lines are cleared, and the
+    // window stays until the user closes it.
+    LoadOutcome Form_Load(const std::string& commandLine);
+
+    bool RunFinished() const { return m_runFinished; }
+
+    // The bar as last drawn by ProgBar, in device-independent pixels of picProgBar's size.
+    const QImage& progBarImage() const { return m_progBar; }
+
+    // engines::ProgressDisplay
+    void setCurrentZipfile(const std::string& text) override;
+    void setStatus(const std::string& text) override;
+    void ProgBar(long currAmt, long maxAmt, bool showPercent) override;
+    void processEvents() override;
+
+    // batch::BatchDisplay
+    void setToDir(const std::string& text) override;
+    void showKindIcon(const std::string& kind) override;
+    void showWindow() override;
+    void addFailedArchive(const std::string& path) override;
+    void appendDone(const std::string& path) override;
+
+public slots:
+    // Sets CancelRequested and disables the button for the rest of the process.
+    void cmdCancel_Click();
+
+protected:
+    // A close request during the run only sets CancelRequested and is refused; after it the window
+    // closes.
+    void closeEvent(QCloseEvent* event) override;
+    // Esc acts on the Cancel button, as Enter does (it is the default button).
+    void reject() override;
+
+private:
+    records::ProcessState& m_state;
+    engines::Dialogs& m_dialogs;
+    const engines::EngineAdapters& m_adapters;
+    platform::TrashPlaces m_trash;
+    bool m_runFinished = false;
+    QImage m_progBar;
+
+    QLabel* m_lblCurrentZipfile = nullptr;
+    QLabel* m_lblStatus = nullptr;
+    QLabel* m_lblStatusBlocker = nullptr;
+    QLabel* m_lblToDir = nullptr;
+    QLabel* m_lblTo = nullptr;
+    QLabel* m_lblErrors = nullptr;
+    QLabel* m_picProgBar = nullptr;
+    QLabel* m_imgZIcon = nullptr;
+    QLabel* m_imgRIcon = nullptr;
+    QLabel* m_imgAIcon = nullptr;
+    QPushButton* m_cmdCancel = nullptr;
+    QPlainTextEdit* m_txtErrors = nullptr;
+    QListWidget* m_lstDone = nullptr;
+};
+
+} // namespace brisko::ui
