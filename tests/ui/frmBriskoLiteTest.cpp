@@ -153,48 +153,6 @@ TEST_P(KeyCases, KeyActsAsCancelAndNeverClosesTheWindow) {
     EXPECT_TRUE(m_window.isVisible());
 }
 
-TEST_F(frmBriskoLiteTest, CloseDuringTheRunOnlyRequestsCancel) {
-    showAndWait();
-    EXPECT_FALSE(m_window.close());
-    EXPECT_TRUE(cancelRequested());
-    EXPECT_TRUE(control("cmdCancel")->isEnabled());
-    EXPECT_TRUE(m_window.isVisible());
-}
-
-TEST_F(frmBriskoLiteTest, CleanRunHidesTheWindowAndThenItCloses) {
-    m_state.settings.ZipsInZips = 1; // an empty folder is then no reason for a message
-    showAndWait();
-    EXPECT_EQ(m_window.Form_Load(m_temp.path()), frmBriskoLite::LoadOutcome::FinishedClean);
-    EXPECT_TRUE(m_window.RunFinished());
-    EXPECT_FALSE(m_window.isVisible());
-    EXPECT_TRUE(m_dialogs.messages.empty());
-
-    showAndWait();
-    EXPECT_TRUE(m_window.close());
-    EXPECT_FALSE(m_window.isVisible());
-    EXPECT_FALSE(cancelRequested());
-}
-
-TEST_F(frmBriskoLiteTest, RunWithFailuresKeepsTheWindowUntilClosed) {
-    // No engine is installed, so the archive fails.
-    test::WriteFile(m_temp / "broken.zip", "not really");
-    m_state.settings.SameFolder = 1;
-    EXPECT_EQ(m_window.Form_Load(m_temp.path()), frmBriskoLite::LoadOutcome::FinishedWithErrors);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_window));
-
-    EXPECT_TRUE(m_window.RunFinished());
-    EXPECT_EQ(control<QPlainTextEdit>("txtErrors")->toPlainText(),
-              QString::fromStdString(m_temp / "broken.zip\n"));
-    EXPECT_FALSE(control("cmdCancel")->isEnabled());
-    EXPECT_EQ(control<QLabel>("lblCurrentZipfile")->text(), QStringLiteral("Finished, but with errors."));
-    for (const char* name : {"lblStatus", "lblToDir", "lblTo"}) {
-        EXPECT_EQ(control<QLabel>(name)->text(), QString()) << name;
-    }
-    EXPECT_TRUE(m_window.close());
-    EXPECT_FALSE(m_window.isVisible());
-    EXPECT_FALSE(cancelRequested());
-}
-
 TEST_F(frmBriskoLiteTest, FailuresShowTheListOneLineEachAndGrowTheWindowOnce) {
     showAndWait();
     const int width = m_window.width();
