@@ -1,5 +1,8 @@
 #include "ui/QtDialogs.h"
 
+#include <QInputDialog>
+#include <QLineEdit>
+
 #include <QMessageBox>
 
 namespace brisko::ui {
@@ -29,6 +32,14 @@ void QtDialogs::messageBox(const std::string& text, engines::MessageIcon icon) {
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Ok);
     box.exec();
+}
+
+std::string QtDialogs::inputBox(const std::string& prompt) {
+    bool accepted = false;
+    const QString text =
+        QInputDialog::getText(m_parent, QStringLiteral("Brisko"), QString::fromStdString(prompt),
+                              QLineEdit::Normal, QString(), &accepted);
+    return accepted ? text.toStdString() : std::string();
 }
 
 } // namespace brisko::ui

@@ -8,7 +8,8 @@
 namespace brisko::ui {
 
 // The program's message boxes as Qt shows them: caption "Brisko", the text as plain text, the
-// icon asked for and an OK button only. Each box is modal and returns when the user closes it.
+// icon asked for and an OK button only; the input box with OK and Cancel and the typed text
+// visible. Each box is modal and returns when the user closes it.
 class QtDialogs : public engines::Dialogs {
 public:
     // The boxes are centred over `parent` while it exists; without one the window system places
@@ -18,6 +19,7 @@ public:
     void setParentWindow(QWidget* parent) { m_parent = parent; }
 
     void messageBox(const std::string& text, engines::MessageIcon icon) override;
+    std::string inputBox(const std::string& prompt) override;
 
 private:
     QPointer<QWidget> m_parent;

@@ -7,15 +7,13 @@
 #include <vector>
 
 #include "support/QtApp.h"
+#include "support/RecordingDialogs.h"
 #include "ui/frmBriskoLite.h"
 
 namespace brisko::ui {
 namespace {
 
-class NoDialogs : public engines::Dialogs {
-public:
-    void messageBox(const std::string&, engines::MessageIcon) override { ADD_FAILURE() << "no box expected"; }
-};
+using NoDialogs = test::RecordingDialogs;
 
 QRgb Rgb(const QImage& image, int x, int y) {
     return image.pixel(x, y) & 0xFFFFFFu;

@@ -12,6 +12,7 @@
 #include "batch/PathHelpers.h"
 #include "platform/FileSystem.h"
 #include "support/QtApp.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 #include "ui/frmBriskoLite.h"
 
@@ -68,11 +69,7 @@ private:
     }
 };
 
-class RecordingDialogs : public engines::Dialogs {
-public:
-    void messageBox(const std::string& text, engines::MessageIcon) override { messages.push_back(text); }
-    std::vector<std::string> messages;
-};
+using test::RecordingDialogs;
 
 class RunBatchTest : public ::testing::Test {
 protected:

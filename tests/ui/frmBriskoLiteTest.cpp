@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/QtApp.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 #include "ui/DisplayText.h"
 #include "ui/frmBriskoLite.h"
@@ -15,11 +16,7 @@
 namespace brisko::ui {
 namespace {
 
-class RecordingDialogs : public engines::Dialogs {
-public:
-    void messageBox(const std::string& text, engines::MessageIcon) override { messages.push_back(text); }
-    std::vector<std::string> messages;
-};
+using test::RecordingDialogs;
 
 // Widgets need the application object before the fixture's window is built.
 struct ApplicationFirst {

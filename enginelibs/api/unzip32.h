@@ -1,0 +1,117 @@
+/*
+ * The ZIP engine's published interface: one call extracts one archive, asking the caller back
+ * through callbacks. Plain C; all text is UTF-8 (the locale's charset on Linux), zero-terminated.
+ *
+ * Contract of Wiz_SingleEntryUnzip(ifnc, ifnv, xfnc, xfnv, C, lpUserFunc):
+ *   ifnc/ifnv  names to extract (count 0 = every entry); xfnc/xfnv names to leave out (count 0 =
+ *              none). The engine only reads these lists.
+ *   C          the options, read only. lpszZipFN is the archive, lpszExtractDir the destination
+ *              folder (it must exist; a trailing '/' is allowed). nvflag 0 extracts (1 would only
+ *              list). The duplicate-file policy comes from noflag, ExtractOnlyNewer/nfflag and
+ *              PromptToOverwrite:
+ *                PromptToOverwrite != 0            ask through `replace` for each existing target
+ *                else ExtractOnlyNewer or nfflag   replace an existing file only with a newer entry
+ *                else noflag != 0                  always replace
+ *                else                              never replace (existing files are skipped)
+ *              The other fields are accepted and ignored.
+ *   lpUserFunc the callbacks; any of them may be null. The totals after them are not used.
+ *
+ * Every entry is written only inside the destination: absolute names, drive and UNC prefixes,
+ * ".." components and paths through symbolic links are refused (the entry is not written and the
+ * result is not 0). A file is written under a temporary name and moved into place only when its
+ * CRC checked out, so a failed, refused or stopped entry leaves no file behind and leaves an
+ * existing file as it was. Devices, FIFOs and sockets are never created; set-id bits are dropped
+ * and the owner can always read and write what was extracted.
+ *
+ * Result: 0 only when every entry was written whole or deliberately skipped by the duplicate-file
+ * policy (or by a "no" to `replace`). Otherwise the first fault's code:
+ *   1 warning (for example an unsafe entry that was refused), 2 or 3 damaged archive,
+ *   9 not a ZIP archive or missing, 50 disk full or a file that cannot be written,
+ *   80 stopped by the service or print callback, 81 unsupported method or encryption,
+ *   82 password missing or wrong.
+ *
+ * Callbacks (called on the caller's thread, from inside Wiz_SingleEntryUnzip):
+ *   print(text, length)   one progress line. For each file:  "  inflating: " or " extracting: "
+ *                         + destination + "/" + entry path + "\n"; for each folder:
+ *                         "   creating: " + destination + "/" + path + "/\n"; for an existing file
+ *                         kept by the duplicate policy: "Target file exists.  Skipping " ... or
+ *                         "Target file newer.  Skipping " ...; other deliberate skips start with
+ *                         "   skipping: ". Errors and warnings are other lines. A non-zero result
+ *                         asks the engine to stop (code 80).
+ *   replace(path)         path = destination + "/" + entry path of an existing target. Answers:
+ *                         100 keep it, 102 replace it, 103 replace it and every further one in this
+ *                         archive without asking, 104 keep it and every further one without asking.
+ *   password(buf, size, prompt, entry)
+ *                         an encrypted entry needs a password: write it, zero-terminated, into buf
+ *                         (size bytes) and return 0; return 1 to skip the entry. Called again for the
+ *                         same entry while the password given does not fit.
+ *   ServCallBk(entry, size)
+ *                         called before each entry and every few megabytes inside a large one; a
+ *                         non-zero result stops the extraction: the partial file is removed and the
+ *                         result is 80.
+ *   SendApplicationMessage(...)
+ *                         listing data of an entry; called once per entry.
+ *   sound                 never called.
+ */
+#ifndef BRISKO_UNZIP32_H
+#define BRISKO_UNZIP32_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define UNZ_REPLACE_NO 100
+#define UNZ_REPLACE_YES 102
+#define UNZ_REPLACE_ALL 103
+#define UNZ_REPLACE_NONE 104
+
+typedef struct {
+    int ExtractOnlyNewer;
+    int SpaceToUnderscore;
+    int PromptToOverwrite;
+    int fQuiet;
+    int ncflag;
+    int ntflag;
+    int nvflag;
+    int nfflag;
+    int nzflag;
+    int ndflag;
+    int noflag;
+    int naflag;
+    int nZIflag;
+    int C_flag;
+    int fPrivilege;
+    const char* lpszZipFN;
+    const char* lpszExtractDir;
+} DCL;
+
+typedef int (*DLLPRNT)(char* text, unsigned long length);
+typedef void (*DLLSND)(void);
+typedef int (*DLLREPLACE)(char* path);
+typedef int (*DLLPASSWORD)(char* buffer, int size, const char* prompt, const char* entry);
+typedef void (*DLLMESSAGE)(unsigned long uncompressed, unsigned long compressed, unsigned factor,
+                           unsigned month, unsigned day, unsigned year, unsigned hour, unsigned minute,
+                           char c, const char* entry, const char* method, unsigned long crc, char encrypted);
+typedef int (*DLLSERVICE)(const char* entry, unsigned long size);
+
+typedef struct {
+    DLLPRNT print;
+    DLLSND sound;
+    DLLREPLACE replace;
+    DLLPASSWORD password;
+    DLLMESSAGE SendApplicationMessage;
+    DLLSERVICE ServCallBk;
+    unsigned long TotalSizeComp;
+    unsigned long TotalSize;
+    unsigned long CompFactor;
+    unsigned long NumMembers;
+    unsigned short cchComment;
+} USERFUNCTIONS;
+
+int Wiz_SingleEntryUnzip(int ifnc, char** ifnv, int xfnc, char** xfnv, DCL* C, USERFUNCTIONS* lpUserFunc);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
