@@ -110,6 +110,17 @@ void SettingsStore::prepareFile() {
     }
 }
 
+std::string SettingsValueStore::ReadValue(const std::string& key) {
+    const QByteArray bytes = m_store.readText(QString::fromStdString(key)).toLatin1();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void SettingsValueStore::WriteValue(const std::string& key, const std::string& value) {
+    m_store.writeText(QString::fromStdString(key),
+                      QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())));
+    m_store.sync();
+}
+
 std::optional<std::int16_t> ToInt16(const QString& text) {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok, 10);

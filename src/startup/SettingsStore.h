@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "engines/ValueStore.h"
 #include "records/Settings.h"
 
 class QSettings;
@@ -43,6 +44,18 @@ private:
 
     QString m_path;
     std::unique_ptr<QSettings> m_settings;
+};
+
+// The engines' own values (the remembered password) in the same store: each byte 0 to 255 is kept
+// as the character of that code, so any value comes back whole.
+class SettingsValueStore : public engines::ValueStore {
+public:
+    explicit SettingsValueStore(SettingsStore& store) : m_store(store) {}
+    std::string ReadValue(const std::string& key) override;
+    void WriteValue(const std::string& key, const std::string& value) override;
+
+private:
+    SettingsStore& m_store;
 };
 
 // The text of a stored number read as a 16-bit signed decimal integer (blanks around it and a sign

@@ -145,6 +145,19 @@ TEST_F(SettingsStoreTest, AnyTextOfCharacters0To255SurvivesTheRoundTrip) {
     }
     SettingsStore fresh(iniPath());
     EXPECT_EQ(fresh.readText("NoSuchKey", "absent"), "absent");
+
+    // The engines' byte values travel through the same store.
+    std::string bytes;
+    for (int c = 255; c >= 0; --c) {
+        bytes += static_cast<char>(c);
+    }
+    {
+        SettingsStore store(iniPath());
+        SettingsValueStore(store).WriteValue("Bird", bytes);
+    }
+    SettingsStore again(iniPath());
+    EXPECT_EQ(SettingsValueStore(again).ReadValue("Bird"), bytes);
+    EXPECT_EQ(SettingsValueStore(again).ReadValue("Nothing"), "");
 }
 
 TEST(SettingsStorePath, FollowsXdgConfigHome) {
