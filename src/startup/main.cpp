@@ -2,11 +2,13 @@
 #include <cstdio>
 
 #include "engines/EngineAdapters.h"
+#include "engines/mdlUnZIP.h"
 #include "records/ProcessState.h"
 #include "startup/CommandLine.h"
 #include "startup/SettingsStore.h"
 #include "ui/QtDialogs.h"
 #include "ui/frmBriskoLite.h"
+#include "ui/frmMsgBoxOverwrite.h"
 
 using namespace brisko;
 
@@ -20,10 +22,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Brisko"));
 
     records::ProcessState state;
-    {
-        const startup::SettingsStore store;
-        state.settings = startup::LoadSettings(store);
-    }
+    startup::SettingsStore store;
+    state.settings = startup::LoadSettings(store);
 
     if (commandLine.empty()) {
         std::fputs("Brisko: the options window is not built yet. Start Brisko with a folder to extract "
@@ -33,8 +33,13 @@ int main(int argc, char** argv) {
     }
 
     ui::QtDialogs dialogs;
-    const engines::EngineAdapters adapters; // the engines arrive one by one; until then their kinds fail
+    ui::QtOverwritePrompt overwritePrompt;
+    startup::SettingsValueStore values(store);
+    engines::mdlUnZIP zip(dialogs, overwritePrompt, values);
+    // RAR and ACE engines are not built yet: archives of those kinds fail.
+    const engines::EngineAdapters adapters{&zip, nullptr, nullptr};
     ui::frmBriskoLite window(state, dialogs, adapters);
+    dialogs.setParentWindow(&window);
     if (window.Form_Load(commandLine) == ui::frmBriskoLite::LoadOutcome::FinishedClean) {
         return 0;
     }

@@ -183,6 +183,9 @@ void frmMsgBoxOverwrite::reject() {}
 
 std::string QtOverwritePrompt::OverwriteAnswer(const std::string& name) {
     frmMsgBoxOverwrite window(m_parent.data());
+    // The native window is made first: the window system may know its frame only from then on, and
+    // both the width and the centring count the frame in.
+    window.winId();
     window.setPrompt(QStringLiteral("Overwrite ") + DisplayText(name) + QLatin1Char('?'));
 
     QScreen* screen = m_parent ? m_parent->screen() : QGuiApplication::primaryScreen();

@@ -75,7 +75,7 @@ TEST_F(StartupTest, FailuresKeepTheWindowUntilItIsClosedAndGiveStatus1) {
         GTEST_SKIP() << "Xvfb is not installed; the window of a failed run needs a display to be closed";
     }
     // No engine can extract these yet, so both fail; the folder name is split over two arguments.
-    test::WriteFile(m_in / "My Downloads/a.zip", "not really a zip");
+    test::WriteFile(m_in / "My Downloads/a.ace", "not really an ace");
     test::WriteFile(m_in / "My Downloads/b.rar", "not really a rar");
     const auto start = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point seen{};
@@ -98,7 +98,7 @@ TEST_F(StartupTest, FailuresKeepTheWindowUntilItIsClosedAndGiveStatus1) {
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_TRUE(test::Exists(m_in / "My Downloads/Briskoed"));
-    EXPECT_TRUE(test::Exists(m_in / "My Downloads/a.zip"));
+    EXPECT_TRUE(test::Exists(m_in / "My Downloads/a.ace"));
 }
 
 } // namespace
