@@ -1,0 +1,318 @@
+#include "common/Destination.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/FileModes.h"
+
+namespace brisko::enginelib {
+
+namespace {
+
+// Enough for the folders an archive usually fills one after another; past it all are closed and
+// reopened on demand, so a tree of any size stays within the descriptor limit.
+constexpr std::size_t kMaxOpenFolders = 64;
+constexpr std::size_t kWriteBuffer = std::size_t(1) << 20;
+constexpr int kTempAttempts = 100;
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+int openChildFolder(int parent, const char* name) {
+    int fd;
+    do {
+        fd = ::openat(parent, name, kFolderFlags);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+ExistingTarget::Kind kindOf(mode_t mode) {
+    switch (mode & S_IFMT) {
+    case S_IFREG:
+        return ExistingTarget::Kind::File;
+    case S_IFDIR:
+        return ExistingTarget::Kind::Folder;
+    case S_IFLNK:
+        return ExistingTarget::Kind::Link;
+    default:
+        return ExistingTarget::Kind::Other;
+    }
+}
+
+} // namespace
+
+Destination::Destination(const std::string& folder) : m_umask(currentUmask()), m_pid(::getpid()) {
+    m_root = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_root < 0) {
+        m_error = errno;
+    }
+}
+
+Destination::~Destination() {
+    closeFolders();
+    if (m_root >= 0) {
+        ::close(m_root);
+    }
+}
+
+void Destination::closeFolders() {
+    for (const auto& [path, fd] : m_folders) {
+        ::close(fd);
+    }
+    m_folders.clear();
+}
+
+Destination::Walk Destination::classify(int parent, const std::string& name, int error) {
+    struct stat st {};
+    if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            return Walk::ThroughLink;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            return Walk::NotFolder;
+        }
+    } else if (errno == ENOENT && error == ENOENT) {
+        return Walk::Missing;
+    }
+    m_error = error;
+    return Walk::Error;
+}
+
+Destination::Walk Destination::openFolder(std::string_view folder, bool create, int& fd) {
+    if (folder.empty()) {
+        fd = m_root;
+        return Walk::Open;
+    }
+    std::string path(folder);
+    if (const auto found = m_folders.find(path); found != m_folders.end()) {
+        fd = found->second;
+        return Walk::Open;
+    }
+    // Start below the deepest folder already open.
+    int parent = m_root;
+    bool parentOwned = false; // not kept in m_folders: close it once the child is open
+    std::size_t start = 0;
+    for (std::size_t cut = path.rfind('/'); cut != std::string::npos && cut > 0;
+         cut = path.rfind('/', cut - 1)) {
+        if (const auto found = m_folders.find(path.substr(0, cut)); found != m_folders.end()) {
+            parent = found->second;
+            start = cut + 1;
+            break;
+        }
+    }
+    while (true) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        const std::string name = path.substr(start, end - start);
+        int child = openChildFolder(parent, name.c_str());
+        if (child < 0 && errno == ENOENT && create) {
+            if (::mkdirat(parent, name.c_str(), folderMode(0, m_umask)) == 0) {
+                m_created.insert(path.substr(0, end));
+            } else if (errno != EEXIST) {
+                m_error = errno;
+                if (parentOwned) {
+                    ::close(parent);
+                }
+                return Walk::Error;
+            }
+            child = openChildFolder(parent, name.c_str());
+            if (child >= 0 && (m_umask & S_IRWXU) != 0) {
+                ::fchmod(child, folderMode(0, m_umask));
+            }
+        }
+        if (child < 0) {
+            const Walk walk = classify(parent, name, errno);
+            if (parentOwned) {
+                ::close(parent);
+            }
+            return walk;
+        }
+        if (parentOwned) {
+            ::close(parent);
+        }
+        const bool last = end == path.size();
+        // The folder asked for is always kept, so that the caller's descriptor stays valid until the
+        // next walk; folders on the way only while there is room. Pending files use the descriptors
+        // of their folders, so nothing is closed while one is open.
+        if (last && m_folders.size() >= kMaxOpenFolders && m_openFiles == 0) {
+            closeFolders();
+        }
+        parentOwned = !last && m_folders.size() >= kMaxOpenFolders;
+        if (!parentOwned) {
+            m_folders.emplace(path.substr(0, end), child);
+        }
+        parent = child;
+        if (last) {
+            break;
+        }
+        start = end + 1;
+    }
+    fd = parent;
+    return Walk::Open;
+}
+
+Outcome Destination::outcomeOf(Walk walk) const {
+    switch (walk) {
+    case Walk::Open:
+    case Walk::Missing:
+        return Outcome::Done;
+    case Walk::ThroughLink:
+        return Outcome::Refused;
+    case Walk::NotFolder:
+        return Outcome::Conflict;
+    case Walk::Error:
+        break;
+    }
+    return Outcome::Failed;
+}
+
+Outcome Destination::lookup(const SafePath& path, ExistingTarget& target) {
+    target = ExistingTarget{};
+    int folder = -1;
+    const Walk walk = openFolder(path.folder(), false, folder);
+    if (walk != Walk::Open) {
+        return outcomeOf(walk);
+    }
+    struct stat st {};
+    if (::fstatat(folder, std::string(path.leaf()).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) {
+            return Outcome::Done;
+        }
+        m_error = errno;
+        return Outcome::Failed;
+    }
+    target.kind = kindOf(st.st_mode);
+    target.mtime = st.st_mtim;
+    return Outcome::Done;
+}
+
+Outcome Destination::makeFolder(const SafePath& path, mode_t archivedMode, const timespec& mtime,
+                                bool& created) {
+    created = false;
+    int parent = -1;
+    Walk walk = openFolder(path.folder(), true, parent);
+    if (walk != Walk::Open) {
+        return outcomeOf(walk);
+    }
+    const std::string leaf(path.leaf());
+    if (::mkdirat(parent, leaf.c_str(), folderMode(archivedMode, m_umask)) == 0) {
+        created = true;
+        m_created.insert(path.text());
+    } else if (errno != EEXIST) {
+        m_error = errno;
+        return Outcome::Failed;
+    }
+    int fd = -1;
+    walk = openFolder(path.text(), false, fd);
+    if (walk != Walk::Open) {
+        return walk == Walk::Missing ? Outcome::Failed : outcomeOf(walk);
+    }
+    if (m_created.count(path.text()) != 0) {
+        m_folderAttributes.push_back({path.text(), archivedMode, mtime});
+    }
+    return Outcome::Done;
+}
+
+std::string Destination::nextTempName() {
+    return ".brisko-" + std::to_string(m_pid) + "-" + std::to_string(++m_tempCounter) + ".part";
+}
+
+bool Destination::createTemp(std::string& name, const std::function<int(const char*)>& make) {
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        name = nextTempName();
+        if (make(name.c_str()) == 0) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    m_error = errno;
+    name.clear();
+    return false;
+}
+
+Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, PendingFile& file) {
+    file.abandon();
+    int folder = -1;
+    const Walk walk = openFolder(path.folder(), true, folder);
+    if (walk != Walk::Open) {
+        return outcomeOf(walk);
+    }
+    const mode_t mode = fileMode(archivedMode, m_umask);
+    int fd = -1;
+    std::string tempName;
+    const bool made = createTemp(tempName, [&](const char* name) {
+        fd = ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        return fd >= 0 ? 0 : -1;
+    });
+    if (!made) {
+        return Outcome::Failed;
+    }
+    ++m_openFiles;
+    file.m_owner = this;
+    file.m_folder = folder;
+    file.m_fd = fd;
+    file.m_tempName = std::move(tempName);
+    file.m_targetName = std::string(path.leaf());
+    file.m_fixMode = (m_umask & (S_IRUSR | S_IWUSR)) != 0 ? mode : 0;
+    file.m_error = 0;
+    file.m_used = 0;
+    if (!m_bufferLent) {
+        if (!m_buffer) {
+            m_buffer = std::make_unique<char[]>(kWriteBuffer);
+        }
+        m_bufferLent = true;
+        file.m_buffer = m_buffer.get();
+        file.m_capacity = kWriteBuffer;
+    }
+    return Outcome::Done;
+}
+
+Outcome Destination::makeLink(const SafePath& path, std::string_view target, Separators separators,
+                              const timespec& mtime, LinkVerdict& verdict) {
+    std::string text;
+    verdict = checkLinkTarget(path, target, separators, text);
+    if (verdict != LinkVerdict::Safe) {
+        return Outcome::Refused;
+    }
+    int folder = -1;
+    const Walk walk = openFolder(path.folder(), true, folder);
+    if (walk != Walk::Open) {
+        return outcomeOf(walk);
+    }
+    std::string tempName;
+    if (!createTemp(tempName, [&](const char* name) { return ::symlinkat(text.c_str(), folder, name); })) {
+        return Outcome::Failed;
+    }
+    const timespec times[2] = {mtime, mtime};
+    ::utimensat(folder, tempName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    if (::renameat(folder, tempName.c_str(), folder, std::string(path.leaf()).c_str()) != 0) {
+        const int error = errno;
+        ::unlinkat(folder, tempName.c_str(), 0);
+        if (error == EISDIR || error == ENOTEMPTY || error == EEXIST) {
+            return Outcome::Conflict;
+        }
+        m_error = error;
+        return Outcome::Failed;
+    }
+    return Outcome::Done;
+}
+
+void Destination::finish() {
+    for (const FolderAttributes& folder : m_folderAttributes) {
+        int fd = -1;
+        if (m_created.count(folder.path) == 0 || openFolder(folder.path, false, fd) != Walk::Open) {
+            continue;
+        }
+        ::fchmod(fd, folderMode(folder.mode, m_umask));
+        const timespec times[2] = {folder.mtime, folder.mtime};
+        ::futimens(fd, times);
+    }
+    m_folderAttributes.clear();
+}
+
+} // namespace brisko::enginelib

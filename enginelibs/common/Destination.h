@@ -1,0 +1,107 @@
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "common/PendingFile.h"
+#include "common/SafePath.h"
+
+namespace brisko::enginelib {
+
+enum class Outcome {
+    Done,
+    Refused,  // the path passes through a symbolic link, or the link target is unsafe
+    Conflict, // something of another kind is in the way: a file where a folder is needed, or a folder
+              // where a file or link is to go
+    Failed,   // the system refused (errno in Destination::error())
+};
+
+struct ExistingTarget {
+    enum class Kind { None, File, Folder, Link, Other };
+    Kind kind = Kind::None;
+    timespec mtime{}; // of the thing itself, never of what a link points to
+};
+
+// The folder an archive is extracted into. Every operation works relative to a descriptor of that
+// folder and opens each folder below it one level at a time without following symbolic links, so
+// nothing is ever created, written or changed through a link: neither one the user had, nor one an
+// earlier entry or an earlier archive made. The folder itself may be reached through links (the user
+// chose it). Folders are opened or created once and kept open (a bounded number at a time).
+//
+// Modes follow FileModes: set-id bits dropped, the umask applied, the owner keeps read and write.
+// Devices, FIFOs and sockets are never created: there is no operation for them.
+//
+// Not safe against other processes rearranging the tree while it works; safe against anything an
+// archive can contain.
+class Destination {
+public:
+    // Opens `folder`, which must exist. Check isOpen(); error() tells why not.
+    explicit Destination(const std::string& folder);
+    ~Destination();
+    Destination(const Destination&) = delete;
+    Destination& operator=(const Destination&) = delete;
+
+    bool isOpen() const { return m_root >= 0; }
+    // errno of the failed opening or of the last Failed outcome.
+    int error() const { return m_error; }
+
+    // What is at `path` now, without following a link there. Refused when a folder on the way is a
+    // link, Conflict when it is not a folder; a missing folder on the way means Kind::None.
+    Outcome lookup(const SafePath& path, ExistingTarget& target);
+
+    // Makes the folder `path` and any missing folders above it; `created` tells whether `path` itself
+    // was new. A folder that this object created gets `archivedMode` (see folderMode) and `mtime` in
+    // finish(), after everything inside it is written; a folder that was there before is left alone.
+    Outcome makeFolder(const SafePath& path, mode_t archivedMode, const timespec& mtime, bool& created);
+
+    // Starts the file `path` (see PendingFile), making missing folders above it. `archivedMode` as in
+    // fileMode. Only one file at a time uses the object's write buffer; further ones write unbuffered.
+    Outcome beginFile(const SafePath& path, mode_t archivedMode, PendingFile& file);
+
+    // Makes `path` a symbolic link to `target`, replacing a file or link already there (never a
+    // folder: Conflict). The target is checked with checkLinkTarget and created in its normalised
+    // form; an unsafe one gives Refused and `verdict` says why.
+    Outcome makeLink(const SafePath& path, std::string_view target, Separators separators,
+                     const timespec& mtime, LinkVerdict& verdict);
+
+    // Gives the folders made by makeFolder their modes and times. Call once, when the archive is done.
+    void finish();
+
+private:
+    friend class PendingFile;
+
+    enum class Walk { Open, Missing, ThroughLink, NotFolder, Error };
+
+    Walk openFolder(std::string_view folder, bool create, int& fd);
+    Walk classify(int parent, const std::string& name, int error);
+    Outcome outcomeOf(Walk walk) const;
+    void closeFolders();
+    bool createTemp(std::string& name, const std::function<int(const char*)>& make);
+    std::string nextTempName();
+
+    int m_root = -1;
+    int m_error = 0;
+    mode_t m_umask = 022;
+    std::unordered_map<std::string, int> m_folders; // open descriptors by relative path
+    std::unordered_set<std::string> m_created;      // folders made here
+    struct FolderAttributes {
+        std::string path;
+        mode_t mode;
+        timespec mtime;
+    };
+    std::vector<FolderAttributes> m_folderAttributes;
+    std::unique_ptr<char[]> m_buffer;
+    bool m_bufferLent = false;
+    int m_openFiles = 0; // pending files, which borrow folder descriptors
+    pid_t m_pid;
+    unsigned long m_tempCounter = 0;
+};
+
+} // namespace brisko::enginelib

@@ -1,0 +1,117 @@
+#include "common/PendingFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/Destination.h"
+
+namespace brisko::enginelib {
+
+namespace {
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+PendingFile::~PendingFile() {
+    abandon();
+}
+
+bool PendingFile::fail(int error) {
+    m_error = error;
+    abandon();
+    return false;
+}
+
+bool PendingFile::flush() {
+    if (m_used > 0 && !writeAll(m_fd, m_buffer, m_used)) {
+        return false;
+    }
+    m_used = 0;
+    return true;
+}
+
+bool PendingFile::write(const void* data, std::size_t size) {
+    if (m_fd < 0) {
+        return false;
+    }
+    const char* bytes = static_cast<const char*>(data);
+    if (m_used + size > m_capacity && !flush()) {
+        return fail(errno);
+    }
+    // Large blocks go straight to the file; copying them would only cost time.
+    if (size >= m_capacity / 2) {
+        return writeAll(m_fd, bytes, size) || fail(errno);
+    }
+    std::memcpy(m_buffer + m_used, bytes, size);
+    m_used += size;
+    return true;
+}
+
+bool PendingFile::commit(const timespec& mtime) {
+    if (m_fd < 0) {
+        return false;
+    }
+    if (!flush()) {
+        return fail(errno);
+    }
+    if (m_fixMode != 0 && ::fchmod(m_fd, m_fixMode) != 0) {
+        return fail(errno);
+    }
+    const timespec times[2] = {mtime, mtime};
+    if (::futimens(m_fd, times) != 0) {
+        return fail(errno);
+    }
+    // close() is where some file systems report a failed write.
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
+        return fail(errno);
+    }
+    if (::renameat(m_folder, m_tempName.c_str(), m_folder, m_targetName.c_str()) != 0) {
+        return fail(errno);
+    }
+    m_tempName.clear();
+    abandon(); // nothing left to remove; releases the folder and the buffer
+    return true;
+}
+
+void PendingFile::abandon() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (m_folder >= 0 && !m_tempName.empty()) {
+        ::unlinkat(m_folder, m_tempName.c_str(), 0);
+    }
+    m_folder = -1;
+    m_tempName.clear();
+    if (m_owner != nullptr) {
+        --m_owner->m_openFiles;
+        if (m_buffer != nullptr) {
+            m_owner->m_bufferLent = false;
+        }
+    }
+    m_owner = nullptr;
+    m_buffer = nullptr;
+    m_capacity = 0;
+    m_used = 0;
+}
+
+} // namespace brisko::enginelib

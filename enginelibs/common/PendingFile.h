@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <sys/types.h>
+
+namespace brisko::enginelib {
+
+class Destination;
+
+// A file being extracted: its data goes to a new file with a temporary name in the target's folder,
+// and only commit() puts it in place, so a failed, stopped or refused entry leaves no file behind
+// and an existing target untouched. Made by Destination::beginFile; an object that was never begun
+// or is already finished does nothing. The destructor abandons an unfinished file. The Destination
+// that began it must outlive it.
+class PendingFile {
+public:
+    PendingFile() = default;
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+
+    // Appends data. False on a write error (errno in error(), ENOSPC when the disk is full); the file
+    // is then abandoned.
+    bool write(const void* data, std::size_t size);
+
+    // Writes what is buffered, sets the modification and access time to `mtime` (and the mode where
+    // the umask would take the owner's rights) on the open file, never through a path, and renames it
+    // over the target; a link at the target is replaced, not followed. False on failure (errno in
+    // error(), EISDIR when a folder holds the target's name); the temporary file is removed.
+    bool commit(const timespec& mtime);
+
+    // Removes the temporary file; the target stays as it was.
+    void abandon();
+
+    int error() const { return m_error; }
+
+private:
+    friend class Destination;
+
+    bool flush();
+    bool fail(int error);
+
+    Destination* m_owner = nullptr; // lends its folder descriptor and its write buffer while open
+    int m_folder = -1;              // the target's folder, borrowed from m_owner
+    int m_fd = -1;
+    std::string m_tempName;
+    std::string m_targetName;
+    mode_t m_fixMode = 0; // the mode to set at commit when the umask denies the owner; 0 = none
+    char* m_buffer = nullptr;
+    std::size_t m_capacity = 0;
+    std::size_t m_used = 0;
+    int m_error = 0;
+};
+
+} // namespace brisko::enginelib

@@ -1,0 +1,551 @@
+#include "unzip/ZipExtraction.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <unistd.h>
+#include <vector>
+
+#include "common/FileModes.h"
+
+namespace brisko::enginelib {
+
+namespace {
+
+constexpr std::size_t kReadBlock = std::size_t(1) << 20;
+// The caller's service callback keeps its window alive; a few megabytes take well under a second.
+constexpr std::int64_t kServiceInterval = std::int64_t(2) << 20;
+// A caller that answers every request with the same wrong password would otherwise loop for ever.
+constexpr int kMaxPasswordTries = 64;
+// Each reopening rereads the headers before the broken entry; a few are worth it, thousands are not.
+constexpr int kMaxReopens = 16;
+// ZIP names carry no reliable note of the system that made them, and a '\' in a name means a
+// folder far more often than a character.
+constexpr Separators kZipSeparators = Separators::SlashAndBackslash;
+
+const char* kPasswordPrompt = "Enter password: ";
+
+timespec entryTime(archive_entry* entry) {
+    if (!archive_entry_mtime_is_set(entry)) {
+        return {0, UTIME_NOW};
+    }
+    return {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)};
+}
+
+std::string entryName(archive_entry* entry) {
+    const char* name = archive_entry_pathname_utf8(entry);
+    if (name == nullptr) {
+        name = archive_entry_pathname(entry);
+    }
+    return name != nullptr ? name : "";
+}
+
+std::string errorText(struct archive* reader) {
+    const char* text = archive_error_string(reader);
+    return text != nullptr ? printable(text) : "unknown error";
+}
+
+// The reader names the method of the current entry only inside its format name, as in
+// "ZIP 2.0 (deflation)".
+std::string methodOf(struct archive* reader) {
+    const char* format = archive_format_name(reader);
+    const std::string text = format != nullptr ? format : "";
+    if (text.find("(uncompressed)") != std::string::npos) {
+        return "Stored";
+    }
+    if (text.find("(deflation)") != std::string::npos) {
+        return "Defl:N";
+    }
+    const auto open = text.find('(');
+    const auto close = text.rfind(')');
+    return open != std::string::npos && close != std::string::npos && close > open
+               ? text.substr(open + 1, close - open - 1)
+               : "Unknown";
+}
+
+} // namespace
+
+Utf8Locale::Utf8Locale() {
+    m_utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
+    if (m_utf8 != nullptr) {
+        m_caller = uselocale(m_utf8);
+    }
+}
+
+Utf8Locale::~Utf8Locale() {
+    if (m_utf8 != nullptr) {
+        uselocale(m_caller);
+        freelocale(m_utf8);
+    }
+}
+
+ZipExtraction::ZipExtraction(int includeCount, char** includes, int excludeCount, char** excludes,
+                             const DCL& options, const USERFUNCTIONS* callbacks)
+    : m_includeCount(includes != nullptr ? includeCount : 0), m_includes(includes),
+      m_excludeCount(excludes != nullptr ? excludeCount : 0), m_excludes(excludes), m_options(options) {
+    if (callbacks != nullptr) {
+        m_callbacks = *callbacks;
+    }
+    m_archivePath = options.lpszZipFN != nullptr ? options.lpszZipFN : "";
+    m_destinationText =
+        options.lpszExtractDir != nullptr && *options.lpszExtractDir != '\0' ? options.lpszExtractDir : ".";
+    if (options.PromptToOverwrite != 0) {
+        m_duplicates = Duplicates::Prompt;
+    } else if (options.ExtractOnlyNewer != 0 || options.nfflag != 0) {
+        m_duplicates = Duplicates::Newer;
+    } else if (options.noflag != 0) {
+        m_duplicates = Duplicates::Always;
+    } else {
+        m_duplicates = Duplicates::Never;
+    }
+}
+
+ZipExtraction::~ZipExtraction() {
+    closeArchive();
+    explicit_bzero(m_password, sizeof m_password);
+}
+
+// ---- the reader ---------------------------------------------------------------------------------
+
+bool ZipExtraction::openArchive() {
+    m_archive = archive_read_new();
+    if (m_archive == nullptr) {
+        throw std::bad_alloc();
+    }
+    // The seekable reader takes names and types from the central directory, which is what every
+    // other tool shows for the archive, and skips unwanted data without reading it.
+    archive_read_support_format_zip_seekable(m_archive);
+    // Names without the UTF-8 flag or a Unicode path field were written in the DOS code page.
+    archive_read_set_format_option(m_archive, "zip", "hdrcharset", "CP437");
+    archive_read_set_passphrase_callback(m_archive, this, &ZipExtraction::passphraseCallback);
+    return archive_read_open_filename(m_archive, m_archivePath.c_str(), kReadBlock) == ARCHIVE_OK;
+}
+
+void ZipExtraction::closeArchive() {
+    if (m_archive != nullptr) {
+        archive_read_free(m_archive);
+        m_archive = nullptr;
+    }
+}
+
+int ZipExtraction::openFailureCode() const {
+    const int fd = ::open(m_archivePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return kZipNotZip;
+    }
+    char signature[4] = {};
+    const ssize_t got = ::read(fd, signature, sizeof signature);
+    ::close(fd);
+    // Local headers without a central directory: a ZIP that lost its end.
+    return got == 4 && std::memcmp(signature, "PK\3\4", 4) == 0 ? kZipBroken : kZipNotZip;
+}
+
+// After the reader gave up inside an entry it refuses every further call; a fresh reader positioned
+// past that entry lets the remaining entries out.
+bool ZipExtraction::reopenAfter(int entries) {
+    closeArchive();
+    m_readerBroken = false;
+    if (++m_reopens > kMaxReopens || !openArchive()) {
+        return false;
+    }
+    archive_entry* entry = nullptr;
+    for (int i = 0; i < entries; ++i) {
+        if (archive_read_next_header(m_archive, &entry) < ARCHIVE_WARN) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* ZipExtraction::passphraseCallback(struct archive*, void* self) {
+    return static_cast<ZipExtraction*>(self)->nextPassword();
+}
+
+// The reader asks when none of the passwords given so far fits the current entry, and again while
+// the one given does not fit.
+const char* ZipExtraction::nextPassword() {
+    m_passwordAsked = true;
+    if (m_callbacks.password == nullptr || ++m_passwordTries > kMaxPasswordTries) {
+        return nullptr;
+    }
+    explicit_bzero(m_password, sizeof m_password);
+    const int answer = m_locale.asCaller([&] {
+        return m_callbacks.password(m_password, static_cast<int>(sizeof m_password), kPasswordPrompt,
+                                    m_entryName.c_str());
+    });
+    m_password[sizeof m_password - 1] = '\0';
+    if (answer != 0) {
+        m_passwordDeclined = true;
+        return nullptr;
+    }
+    return m_password; // the reader keeps its own copy
+}
+
+// ---- the run ------------------------------------------------------------------------------------
+
+int ZipExtraction::run() {
+    if (m_archivePath.empty()) {
+        return kZipNotZip;
+    }
+    if (!openArchive()) {
+        const int code = openFailureCode();
+        emit("     error: " + printable(m_archivePath) + "  (" + errorText(m_archive) + ")\n");
+        closeArchive();
+        return m_halted ? kZipStopped : code;
+    }
+    const bool listing = m_options.nvflag != 0;
+    if (!listing) {
+        m_destination = std::make_unique<Destination>(m_destinationText);
+        if (!m_destination->isOpen()) {
+            emit("     error: " + printable(m_destinationText) + "  (" +
+                 std::strerror(m_destination->error()) + ")\n");
+            closeArchive();
+            return m_halted ? kZipStopped : kZipWriteFailed;
+        }
+    }
+    int done = 0;
+    while (!m_halted) {
+        archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(m_archive, &entry);
+        if (status == ARCHIVE_EOF) {
+            break;
+        }
+        if (status < ARCHIVE_WARN) {
+            fault(kZipBroken);
+            emit("     error: " + printable(m_archivePath) + "  (" + errorText(m_archive) + ")\n");
+            break;
+        }
+        if (listing) {
+            listEntry(entry);
+        } else {
+            handleEntry(entry, status == ARCHIVE_WARN);
+        }
+        ++done;
+        if (m_readerBroken && !m_halted && !reopenAfter(done)) {
+            break;
+        }
+    }
+    if (m_destination) {
+        m_destination->finish();
+    }
+    closeArchive();
+    return m_result;
+}
+
+bool ZipExtraction::selected(const std::string& name) const {
+    bool wanted = m_includeCount <= 0;
+    for (int i = 0; !wanted && i < m_includeCount; ++i) {
+        wanted = m_includes[i] != nullptr && ::fnmatch(m_includes[i], name.c_str(), 0) == 0;
+    }
+    for (int i = 0; wanted && i < m_excludeCount; ++i) {
+        wanted = m_excludes[i] == nullptr || ::fnmatch(m_excludes[i], name.c_str(), 0) != 0;
+    }
+    return wanted;
+}
+
+void ZipExtraction::listEntry(archive_entry* entry) {
+    const std::string name = entryName(entry);
+    if (m_callbacks.SendApplicationMessage == nullptr || !selected(name)) {
+        return;
+    }
+    const time_t mtime = archive_entry_mtime(entry);
+    struct tm local {};
+    localtime_r(&mtime, &local);
+    const std::string method = methodOf(m_archive);
+    const auto size = static_cast<unsigned long>(archive_entry_size(entry));
+    const char encrypted = archive_entry_is_encrypted(entry) ? 1 : 0;
+    m_locale.asCaller([&] {
+        m_callbacks.SendApplicationMessage(
+            size, 0, 0, static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday),
+            static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_hour),
+            static_cast<unsigned>(local.tm_min), ' ', name.c_str(), method.c_str(), 0, encrypted);
+    });
+}
+
+void ZipExtraction::handleEntry(archive_entry* entry, bool headerWarning) {
+    m_entryName = entryName(entry);
+    m_passwordAsked = false;
+    m_passwordDeclined = false;
+    m_passwordTries = 0;
+    m_sinceService = 0;
+    if (!selected(m_entryName) || !askService(m_entryName, archive_entry_size(entry))) {
+        return;
+    }
+    // The reader warns about a header when it could not make sense of its name.
+    if (headerWarning || m_entryName.empty()) {
+        refuse(m_entryName, headerWarning ? archive_error_string(m_archive) : "no name");
+        return;
+    }
+    const EntryKind kind = kindOfMode(archive_entry_mode(entry));
+    if (kind == EntryKind::Special) {
+        refuse(m_entryName, "device, FIFO or socket");
+        return;
+    }
+    SafePath path;
+    const NameVerdict verdict = sanitiseEntryName(m_entryName, kZipSeparators, path);
+    if (verdict != NameVerdict::Safe) {
+        refuse(m_entryName, describe(verdict));
+        return;
+    }
+    switch (kind) {
+    case EntryKind::Folder:
+        extractFolder(entry, path);
+        break;
+    case EntryKind::Link:
+        extractLink(entry, path);
+        break;
+    default:
+        extractFile(entry, path);
+        break;
+    }
+}
+
+void ZipExtraction::extractFolder(archive_entry* entry, const SafePath& path) {
+    if (!emit("   creating: " + shown(path) + "/\n")) {
+        return;
+    }
+    bool created = false;
+    const Outcome outcome =
+        m_destination->makeFolder(path, archive_entry_perm(entry), entryTime(entry), created);
+    if (outcome != Outcome::Done) {
+        fail(outcome, path);
+    }
+}
+
+void ZipExtraction::extractLink(archive_entry* entry, const SafePath& path) {
+    const char* target = archive_entry_symlink_utf8(entry);
+    if (target == nullptr) {
+        target = archive_entry_symlink(entry);
+    }
+    std::string normalised;
+    const LinkVerdict verdict =
+        checkLinkTarget(path, target != nullptr ? target : "", kZipSeparators, normalised);
+    if (verdict != LinkVerdict::Safe) {
+        refuse(m_entryName, describe(verdict));
+        return;
+    }
+    ExistingTarget existing;
+    const timespec mtime = entryTime(entry);
+    Outcome outcome = m_destination->lookup(path, existing);
+    if (outcome == Outcome::Done && existing.kind == ExistingTarget::Kind::Folder) {
+        outcome = Outcome::Conflict;
+    }
+    if (outcome != Outcome::Done) {
+        fail(outcome, path);
+        return;
+    }
+    if (existing.kind != ExistingTarget::Kind::None && !mayReplace(path, existing, mtime)) {
+        return;
+    }
+    if (!emit(" extracting: " + shown(path) + " -> " + printable(normalised) + "\n")) {
+        return;
+    }
+    LinkVerdict madeVerdict = LinkVerdict::Safe;
+    outcome = m_destination->makeLink(path, normalised, kZipSeparators, mtime, madeVerdict);
+    if (outcome != Outcome::Done) {
+        fail(outcome, path);
+    }
+}
+
+void ZipExtraction::extractFile(archive_entry* entry, const SafePath& path) {
+    ExistingTarget existing;
+    const timespec mtime = entryTime(entry);
+    Outcome outcome = m_destination->lookup(path, existing);
+    if (outcome == Outcome::Done && existing.kind == ExistingTarget::Kind::Folder) {
+        outcome = Outcome::Conflict;
+    }
+    if (outcome != Outcome::Done) {
+        fail(outcome, path);
+        return;
+    }
+    if (existing.kind != ExistingTarget::Kind::None && !mayReplace(path, existing, mtime)) {
+        return;
+    }
+    const bool stored = methodOf(m_archive) == "Stored";
+    if (!emit((stored ? " extracting: " : "  inflating: ") + shown(path) + "\n")) {
+        return;
+    }
+    // The first block settles the password and the method before any file is made for the entry.
+    const void* block = nullptr;
+    std::size_t size = 0;
+    la_int64_t offset = 0;
+    int status = archive_read_data_block(m_archive, &block, &size, &offset);
+    if (status != ARCHIVE_OK && status != ARCHIVE_EOF) {
+        dataFailed(status, path);
+        return;
+    }
+    PendingFile file;
+    outcome = m_destination->beginFile(path, archive_entry_perm(entry), file);
+    if (outcome != Outcome::Done) {
+        fail(outcome, path);
+        return;
+    }
+    std::int64_t written = 0;
+    while (status == ARCHIVE_OK) {
+        if (!copyData(path, file, block, size, offset, written)) {
+            return;
+        }
+        status = archive_read_data_block(m_archive, &block, &size, &offset);
+    }
+    // The reader checks the CRC and the sizes when it reaches the end; anything but a clean end
+    // leaves the file unwritten.
+    if (status != ARCHIVE_EOF) {
+        dataFailed(status, path);
+        return;
+    }
+    if (!file.commit(mtime)) {
+        writeFailed(path, file.error());
+    }
+}
+
+bool ZipExtraction::copyData(const SafePath& path, PendingFile& file, const void* block, std::size_t size,
+                             std::int64_t offset, std::int64_t& written) {
+    if (offset != written) {
+        // ZIP data has no holes; an offset out of line means the reader lost track.
+        dataFailed(ARCHIVE_WARN, path);
+        return false;
+    }
+    if (size > 0 && !file.write(block, size)) {
+        writeFailed(path, file.error());
+        return false;
+    }
+    written += static_cast<std::int64_t>(size);
+    m_sinceService += static_cast<std::int64_t>(size);
+    if (m_sinceService >= kServiceInterval) {
+        m_sinceService = 0;
+        if (!askService(m_entryName, written)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ZipExtraction::mayReplace(const SafePath& path, const ExistingTarget& existing, const timespec& mtime) {
+    bool replace = false;
+    bool newer = false;
+    switch (m_duplicates) {
+    case Duplicates::Always:
+        replace = true;
+        break;
+    case Duplicates::Never:
+        break;
+    case Duplicates::Newer:
+        // DOS times have two-second steps and may have been rounded either way.
+        replace = mtime.tv_sec > existing.mtime.tv_sec + 2;
+        newer = !replace;
+        break;
+    case Duplicates::Prompt:
+        if (m_replaceAll || m_replaceNone || m_callbacks.replace == nullptr) {
+            replace = m_replaceAll;
+            break;
+        }
+        std::string target = m_destinationText + "/" + path.text();
+        const int answer = m_locale.asCaller([&] { return m_callbacks.replace(target.data()); });
+        m_replaceAll = answer == UNZ_REPLACE_ALL;
+        m_replaceNone = answer == UNZ_REPLACE_NONE;
+        replace = answer == UNZ_REPLACE_YES || answer == UNZ_REPLACE_ALL;
+        break;
+    }
+    if (!replace) {
+        emit((newer ? "Target file newer.  Skipping " : "Target file exists.  Skipping ") + shown(path) +
+             "\n");
+    }
+    return replace;
+}
+
+// ---- reporting ----------------------------------------------------------------------------------
+
+bool ZipExtraction::emit(const std::string& line) {
+    if (m_callbacks.print == nullptr || m_halted) {
+        return !m_halted;
+    }
+    std::vector<char> text(line.begin(), line.end());
+    text.push_back('\0');
+    const int answer = m_locale.asCaller([&] { return m_callbacks.print(text.data(), line.size()); });
+    if (answer != 0) {
+        stop();
+    }
+    return answer == 0;
+}
+
+bool ZipExtraction::askService(const std::string& entry, std::int64_t size) {
+    if (m_callbacks.ServCallBk == nullptr) {
+        return true;
+    }
+    const int answer = m_locale.asCaller(
+        [&] { return m_callbacks.ServCallBk(entry.c_str(), static_cast<unsigned long>(size)); });
+    if (answer != 0) {
+        stop();
+    }
+    return answer == 0;
+}
+
+std::string ZipExtraction::shown(const SafePath& path) const {
+    return m_destinationText + "/" + printable(path.text());
+}
+
+void ZipExtraction::refuse(const std::string& name, const char* reason) {
+    fault(kZipWarning);
+    emit("  refusing: " + printable(name) + "  (" + (reason != nullptr ? printable(reason) : "") + ")\n");
+}
+
+void ZipExtraction::fail(Outcome outcome, const SafePath& path) {
+    switch (outcome) {
+    case Outcome::Done:
+        return;
+    case Outcome::Refused:
+        refuse(m_entryName, "path passes through a symbolic link");
+        return;
+    case Outcome::Conflict:
+        fault(kZipWriteFailed);
+        emit("     error: " + shown(path) + "  (a file or folder of another kind is in the way)\n");
+        return;
+    case Outcome::Failed:
+        writeFailed(path, m_destination->error());
+        return;
+    }
+}
+
+void ZipExtraction::writeFailed(const SafePath& path, int error) {
+    fault(kZipWriteFailed);
+    emit("     error: " + shown(path) + "  (" + std::strerror(error) + ")\n");
+    if (error == ENOSPC || error == EDQUOT) {
+        m_halted = true; // every further entry would fail the same way
+    }
+}
+
+void ZipExtraction::dataFailed(int status, const SafePath& path) {
+    if (status == ARCHIVE_FAILED && m_passwordAsked) {
+        fault(kZipBadPassword);
+        emit("   skipping: " + shown(path) +
+             (m_passwordDeclined ? "  (no password)\n" : "  (incorrect password)\n"));
+        return;
+    }
+    const std::string reason = errorText(m_archive);
+    if (status == ARCHIVE_FAILED) {
+        // The reader fails an entry it can skip for an unknown method or encryption.
+        fault(kZipUnsupported);
+    } else if (status == ARCHIVE_WARN) {
+        fault(kZipDamaged);
+    } else {
+        fault(kZipBroken);
+        m_readerBroken = true;
+    }
+    emit("     error: " + shown(path) + "  (" + reason + ")\n");
+}
+
+void ZipExtraction::fault(int code) {
+    if (m_result == kZipOk) {
+        m_result = code;
+    }
+}
+
+void ZipExtraction::stop() {
+    m_result = kZipStopped;
+    m_halted = true;
+}
+
+} // namespace brisko::enginelib

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <clocale>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <locale.h>
+#include <memory>
+#include <string>
+
+#include "api/unzip32.h"
+#include "common/Destination.h"
+
+struct archive;
+struct archive_entry;
+
+namespace brisko::enginelib {
+
+// Result codes of Wiz_SingleEntryUnzip.
+inline constexpr int kZipOk = 0;
+inline constexpr int kZipWarning = 1;
+inline constexpr int kZipDamaged = 2;
+inline constexpr int kZipBroken = 3;
+inline constexpr int kZipNoMemory = 4;
+inline constexpr int kZipNotZip = 9;
+inline constexpr int kZipBadCall = 10;
+inline constexpr int kZipWriteFailed = 50;
+inline constexpr int kZipStopped = 80;
+inline constexpr int kZipUnsupported = 81;
+inline constexpr int kZipBadPassword = 82;
+
+// Runs everything between the engine's entry point and its callbacks in the "C.UTF-8" locale, so
+// that the reader hands out names in UTF-8 whatever the caller's locale is, and switches back to the
+// caller's locale while a callback runs. Without a C.UTF-8 locale the caller's stays in force.
+class Utf8Locale {
+public:
+    Utf8Locale();
+    ~Utf8Locale();
+    Utf8Locale(const Utf8Locale&) = delete;
+    Utf8Locale& operator=(const Utf8Locale&) = delete;
+
+    template <typename Call> auto asCaller(Call call) const {
+        struct Back {
+            locale_t to;
+            ~Back() {
+                if (to != nullptr) {
+                    uselocale(to);
+                }
+            }
+        } back{m_utf8};
+        if (m_utf8 != nullptr) {
+            uselocale(m_caller);
+        }
+        return call();
+    }
+
+private:
+    locale_t m_utf8 = nullptr;
+    locale_t m_caller = nullptr;
+};
+
+// One call of Wiz_SingleEntryUnzip: it owns every bit of state of that call, so calls never share
+// anything. Reads the archive with libarchive and writes through a Destination.
+class ZipExtraction {
+public:
+    // The pointers must stay valid while run() works. `callbacks` may be null.
+    ZipExtraction(int includeCount, char** includes, int excludeCount, char** excludes, const DCL& options,
+                  const USERFUNCTIONS* callbacks);
+    ~ZipExtraction();
+    ZipExtraction(const ZipExtraction&) = delete;
+    ZipExtraction& operator=(const ZipExtraction&) = delete;
+
+    // Extracts or lists the archive; returns a result code of the interface. Call once.
+    int run();
+
+private:
+    enum class Duplicates { Prompt, Newer, Always, Never };
+
+    static const char* passphraseCallback(struct archive* reader, void* self);
+    const char* nextPassword();
+
+    bool openArchive();
+    void closeArchive();
+    int openFailureCode() const;
+    bool reopenAfter(int entries);
+
+    bool selected(const std::string& name) const;
+    void listEntry(archive_entry* entry);
+    void handleEntry(archive_entry* entry, bool headerWarning);
+    void extractFolder(archive_entry* entry, const SafePath& path);
+    void extractLink(archive_entry* entry, const SafePath& path);
+    void extractFile(archive_entry* entry, const SafePath& path);
+    bool mayReplace(const SafePath& path, const ExistingTarget& existing, const timespec& mtime);
+    bool copyData(const SafePath& path, PendingFile& file, const void* block, std::size_t size,
+                  std::int64_t offset, std::int64_t& written);
+
+    // Reporting. emit() and askService() return false once the caller asked to stop.
+    bool emit(const std::string& line);
+    bool askService(const std::string& entry, std::int64_t size);
+    std::string shown(const SafePath& path) const;
+    void refuse(const std::string& name, const char* reason);
+    void fail(Outcome outcome, const SafePath& path);
+    void writeFailed(const SafePath& path, int error);
+    void dataFailed(int status, const SafePath& path);
+    void fault(int code);
+    void stop();
+
+    Utf8Locale m_locale;
+    int m_includeCount;
+    char** m_includes;
+    int m_excludeCount;
+    char** m_excludes;
+    const DCL& m_options;
+    USERFUNCTIONS m_callbacks{};
+    std::string m_archivePath;
+    std::string m_destinationText; // as the caller wrote it, for progress lines
+    Duplicates m_duplicates;
+    bool m_replaceAll = false;
+    bool m_replaceNone = false;
+
+    struct archive* m_archive = nullptr;
+    std::unique_ptr<Destination> m_destination;
+    int m_result = kZipOk;
+    bool m_halted = false;       // stop reading: stopped by the caller, disk full, archive unreadable
+    bool m_readerBroken = false; // the reader gave up inside an entry; reopen to go on
+    int m_reopens = 0;
+
+    std::string m_entryName;
+    bool m_passwordAsked = false;
+    bool m_passwordDeclined = false;
+    int m_passwordTries = 0;
+    char m_password[256] = {};
+    std::int64_t m_sinceService = 0;
+};
+
+} // namespace brisko::enginelib

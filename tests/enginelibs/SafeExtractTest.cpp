@@ -1,0 +1,280 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/Destination.h"
+#include "common/FileModes.h"
+#include "common/SafePath.h"
+#include "enginelibs/ZipFixtures.h"
+#include "support/TempDir.h"
+
+namespace brisko::enginelib {
+namespace {
+
+constexpr auto kBoth = Separators::SlashAndBackslash;
+constexpr auto kSlash = Separators::Slash;
+
+SafePath safe(const std::string& name) {
+    SafePath path;
+    EXPECT_EQ(sanitiseEntryName(name, kBoth, path), NameVerdict::Safe) << name;
+    return path;
+}
+
+TEST(SanitiseEntryName, RefusesEveryFormThatLeavesTheFolderAndNormalisesTheRest) {
+    const std::string longName(kMaxComponent, 'n');
+    std::string longPath;
+    for (int i = 0; i < 17; ++i) {
+        longPath += longName + "/";
+    }
+    const struct {
+        std::string name;
+        Separators separators;
+        NameVerdict verdict;
+        std::string path;
+    } cases[] = {
+        {"a/b.txt", kBoth, NameVerdict::Safe, "a/b.txt"},
+        {"./a//b/./c/", kBoth, NameVerdict::Safe, "a/b/c"},
+        {"a\\b\\c.txt", kBoth, NameVerdict::Safe, "a/b/c.txt"},
+        {"a\\b", kSlash, NameVerdict::Safe, "a\\b"},
+        {"..\\x", kSlash, NameVerdict::Safe, "..\\x"}, // one odd but harmless name on Unix
+        {"a/C:x", kBoth, NameVerdict::Safe, "a/C:x"},
+        {longName, kBoth, NameVerdict::Safe, longName},
+        {"", kBoth, NameVerdict::Empty, ""},
+        {".", kBoth, NameVerdict::Empty, ""},
+        {".//./", kBoth, NameVerdict::Empty, ""},
+        {"../x", kBoth, NameVerdict::ParentFolder, ""},
+        {"./../x", kBoth, NameVerdict::ParentFolder, ""},
+        {"a/../../x", kBoth, NameVerdict::ParentFolder, ""},
+        {"a/b/../../../x", kBoth, NameVerdict::ParentFolder, ""},
+        {"a/..", kBoth, NameVerdict::ParentFolder, ""},
+        {"..\\x", kBoth, NameVerdict::ParentFolder, ""},
+        {"a\\..\\..\\x", kBoth, NameVerdict::ParentFolder, ""},
+        {"/", kBoth, NameVerdict::Absolute, ""},
+        {"/etc/x", kBoth, NameVerdict::Absolute, ""},
+        {"//x", kBoth, NameVerdict::Absolute, ""},
+        {"\\x", kSlash, NameVerdict::Absolute, ""},
+        {"\\\\host\\share\\x", kBoth, NameVerdict::Absolute, ""},
+        {"\\\\host\\share\\x", kSlash, NameVerdict::Absolute, ""},
+        {"\\\\?\\C:\\x", kBoth, NameVerdict::Absolute, ""},
+        {"\\\\.\\device", kBoth, NameVerdict::Absolute, ""},
+        {"C:\\x", kBoth, NameVerdict::DrivePrefix, ""},
+        {"C:\\x", kSlash, NameVerdict::DrivePrefix, ""},
+        {"c:x", kBoth, NameVerdict::DrivePrefix, ""},
+        {"C:../x", kBoth, NameVerdict::DrivePrefix, ""},
+        {"C:\\C:C:../AppData\\x.exe", kBoth, NameVerdict::DrivePrefix, ""},
+        {std::string("a\0b", 3), kBoth, NameVerdict::HasNul, ""},
+        {longName + "n", kBoth, NameVerdict::TooLong, ""},
+        {longPath, kBoth, NameVerdict::TooLong, ""},
+    };
+    for (const auto& c : cases) {
+        SafePath path;
+        EXPECT_EQ(sanitiseEntryName(c.name, c.separators, path), c.verdict) << c.name;
+        EXPECT_EQ(path.text(), c.path) << c.name;
+    }
+    const SafePath nested = safe("a/b/c.txt");
+    EXPECT_EQ(nested.folder(), "a/b");
+    EXPECT_EQ(nested.leaf(), "c.txt");
+    EXPECT_EQ(nested.folderDepth(), 2);
+}
+
+TEST(CheckLinkTarget, AcceptsOnlyTargetsThatStayInsideWhateverTheLinksOnTheWay) {
+    const struct {
+        const char* link;
+        std::string target;
+        LinkVerdict verdict;
+        const char* normalised;
+    } cases[] = {
+        {"lnk", "sub/file", LinkVerdict::Safe, "sub/file"},
+        {"lnk", "./a//b", LinkVerdict::Safe, "a/b"},
+        {"lnk", ".", LinkVerdict::Safe, "."},
+        {"d/lnk", "../x", LinkVerdict::Safe, "../x"},
+        {"d/l1", "..", LinkVerdict::Safe, ".."},
+        {"d/e/lnk", "..\\..\\x", LinkVerdict::Safe, "../../x"},
+        {"lnk", "", LinkVerdict::Empty, ""},
+        {"lnk", "../x", LinkVerdict::Escapes, ""},
+        {"d/lnk", "../../x", LinkVerdict::Escapes, ""},
+        {"d/lnk", "..\\..\\x", LinkVerdict::Escapes, ""},
+        {"lnk", "/etc/passwd", LinkVerdict::Absolute, ""},
+        {"lnk", "\\\\host\\share", LinkVerdict::Absolute, ""},
+        {"lnk", "C:\\x", LinkVerdict::DrivePrefix, ""},
+        {"lnk", "sub/../../x", LinkVerdict::Winding, ""},
+        {"d/lnk", "sub/..", LinkVerdict::Winding, ""},
+        {"lnk", std::string("a\0b", 3), LinkVerdict::HasNul, ""},
+    };
+    for (const auto& c : cases) {
+        std::string normalised;
+        EXPECT_EQ(checkLinkTarget(safe(c.link), c.target, kBoth, normalised), c.verdict)
+            << c.link << " -> " << c.target;
+        if (c.verdict == LinkVerdict::Safe) {
+            EXPECT_EQ(normalised, c.normalised) << c.link << " -> " << c.target;
+        }
+    }
+}
+
+TEST(FileModes, DropSetIdBitsApplyTheUmaskAndKeepTheOwnersRights) {
+    const struct {
+        mode_t archived, umask, file, folder;
+    } cases[] = {
+        {0644, 022, 0644, 0744}, {0777, 022, 0755, 0755},  {04755, 022, 0755, 0755},
+        {07777, 0, 0777, 0777},  {0, 022, 0644, 0755},     {0444, 022, 0644, 0744},
+        {0500, 077, 0700, 0700}, {0664, 0277, 0600, 0700}, {0, 0277, 0600, 0700},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fileMode(c.archived, c.umask), c.file) << std::oct << c.archived << " " << c.umask;
+        EXPECT_EQ(folderMode(c.archived, c.umask), c.folder) << std::oct << c.archived << " " << c.umask;
+    }
+    for (mode_t type : {S_IFIFO, S_IFCHR, S_IFBLK, S_IFSOCK}) {
+        EXPECT_EQ(kindOfMode(type | 0644), EntryKind::Special) << std::oct << type;
+    }
+    EXPECT_EQ(kindOfMode(0644), EntryKind::File);
+}
+
+int openDescriptors() {
+    int count = 0;
+    if (DIR* fds = opendir("/proc/self/fd")) {
+        while (readdir(fds) != nullptr) {
+            ++count;
+        }
+        closedir(fds);
+    }
+    return count;
+}
+
+class DestinationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_oldUmask = umask(022);
+        test::WriteFile(m_root / "outside/victim", "victim");
+        mkdir((m_root / "out").c_str(), 0755);
+    }
+    void TearDown() override { umask(m_oldUmask); }
+
+    Outcome writeFile(Destination& destination, const std::string& name, const std::string& data,
+                      mode_t mode = 0644) {
+        PendingFile file;
+        const Outcome outcome = destination.beginFile(safe(name), mode, file);
+        if (outcome == Outcome::Done) {
+            EXPECT_TRUE(file.write(data.data(), data.size()));
+            if (!file.commit({kTime, 0})) {
+                return Outcome::Failed;
+            }
+        }
+        return outcome;
+    }
+
+    static constexpr time_t kTime = 1500000000;
+    mode_t m_oldUmask = 0;
+    test::TempDir m_root;
+    const std::string m_out = m_root / "out";
+};
+
+TEST_F(DestinationTest, NeverPassesThroughALinkOnTheWay) {
+    ASSERT_EQ(symlink((m_root / "outside").c_str(), (m_root / "out/planted").c_str()), 0);
+    Destination destination(m_out);
+    ASSERT_TRUE(destination.isOpen());
+    ExistingTarget existing;
+    bool created = false;
+    LinkVerdict verdict;
+    EXPECT_EQ(destination.lookup(safe("planted/victim"), existing), Outcome::Refused);
+    EXPECT_EQ(writeFile(destination, "planted/victim", "evil"), Outcome::Refused);
+    EXPECT_EQ(writeFile(destination, "planted/new/x", "evil"), Outcome::Refused);
+    EXPECT_EQ(destination.makeFolder(safe("planted/dir"), 0755, {kTime, 0}, created), Outcome::Refused);
+    EXPECT_EQ(destination.makeLink(safe("planted/l"), "x", kBoth, {kTime, 0}, verdict), Outcome::Refused);
+    EXPECT_EQ(test::ListTree(m_root / "outside"), std::vector<std::string>{"victim"});
+    EXPECT_EQ(test::ReadFile(m_root / "outside/victim"), "victim");
+
+    // A link the destination made itself is no way through either.
+    ASSERT_EQ(destination.makeFolder(safe("sub"), 0755, {kTime, 0}, created), Outcome::Done);
+    ASSERT_EQ(destination.makeLink(safe("inner"), "sub", kBoth, {kTime, 0}, verdict), Outcome::Done);
+    EXPECT_EQ(writeFile(destination, "inner/x", "data"), Outcome::Refused);
+    EXPECT_FALSE(test::Exists(m_out + "/sub/x"));
+    EXPECT_EQ(destination.makeLink(safe("away"), "../outside", kBoth, {kTime, 0}, verdict), Outcome::Refused);
+    EXPECT_EQ(verdict, LinkVerdict::Escapes);
+    EXPECT_FALSE(test::Exists(m_out + "/away"));
+}
+
+TEST_F(DestinationTest, ReplacesALinkAtTheTargetInsteadOfWritingThroughIt) {
+    ASSERT_EQ(symlink((m_root / "outside/victim").c_str(), (m_out + "/f").c_str()), 0);
+    Destination destination(m_out);
+    EXPECT_EQ(writeFile(destination, "f", "new", 04755), Outcome::Done);
+    EXPECT_EQ(test::ReadFile(m_root / "outside/victim"), "victim");
+    struct stat st {};
+    ASSERT_EQ(lstat((m_out + "/f").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(st.st_mtime, kTime);
+    EXPECT_EQ(test::ReadFile(m_out + "/f"), "new");
+}
+
+TEST_F(DestinationTest, TypeConflictsFailOnlyTheirEntry) {
+    Destination destination(m_out);
+    bool created = false;
+    LinkVerdict verdict;
+    ASSERT_EQ(writeFile(destination, "a", "file a"), Outcome::Done);
+    ASSERT_EQ(destination.makeFolder(safe("d"), 0755, {kTime, 0}, created), Outcome::Done);
+    EXPECT_EQ(destination.makeFolder(safe("a/b"), 0755, {kTime, 0}, created), Outcome::Conflict);
+    EXPECT_EQ(writeFile(destination, "a/b", "x"), Outcome::Conflict);
+    EXPECT_EQ(destination.makeFolder(safe("a"), 0755, {kTime, 0}, created), Outcome::Conflict);
+    EXPECT_EQ(writeFile(destination, "d", "x"), Outcome::Failed); // the rename over a folder fails
+    EXPECT_EQ(destination.makeLink(safe("d"), "a", kBoth, {kTime, 0}, verdict), Outcome::Conflict);
+    EXPECT_EQ(test::ReadFile(m_out + "/a"), "file a");
+    EXPECT_EQ(test::ListTree(m_out), (std::vector<std::string>{"a", "d"}));
+}
+
+TEST_F(DestinationTest, AnUnfinishedFileLeavesNothingAndKeepsTheOldOne) {
+    test::WriteFile(m_out + "/keep", "old");
+    {
+        Destination destination(m_out);
+        PendingFile fresh, replacing;
+        ASSERT_EQ(destination.beginFile(safe("new/fresh"), 0644, fresh), Outcome::Done);
+        ASSERT_EQ(destination.beginFile(safe("keep"), 0644, replacing), Outcome::Done);
+        const std::string big(3 << 20, 'x'); // more than the write buffer
+        EXPECT_TRUE(fresh.write(big.data(), big.size()));
+        EXPECT_TRUE(replacing.write("partial", 7));
+        replacing.abandon();
+    }
+    EXPECT_EQ(test::ListTree(m_out), (std::vector<std::string>{"keep", "new"}));
+    EXPECT_EQ(test::ReadFile(m_out + "/keep"), "old");
+}
+
+TEST_F(DestinationTest, DeepAndWideTreesStayWithinAFewDescriptors) {
+    const int before = openDescriptors();
+    {
+        Destination destination(m_out);
+        std::string deep = "d";
+        for (int level = 0; level < 300; ++level) {
+            deep += "/d";
+        }
+        ASSERT_EQ(writeFile(destination, deep + "/x", "deep"), Outcome::Done);
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_EQ(writeFile(destination, "w" + std::to_string(i) + "/x", "wide"), Outcome::Done);
+        }
+        EXPECT_EQ(test::ReadFile(m_out + "/" + deep + "/x"), "deep");
+        EXPECT_LT(openDescriptors() - before, 100);
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(DestinationTest, FoldersItMadeGetTheirModeAndTimeAtTheEnd) {
+    mkdir((m_out + "/mine").c_str(), 0700);
+    Destination destination(m_out);
+    bool created = false;
+    ASSERT_EQ(destination.makeFolder(safe("made"), 02775, {kTime, 0}, created), Outcome::Done);
+    EXPECT_TRUE(created);
+    ASSERT_EQ(destination.makeFolder(safe("mine"), 0777, {kTime, 0}, created), Outcome::Done);
+    EXPECT_FALSE(created);
+    ASSERT_EQ(writeFile(destination, "made/x", "x"), Outcome::Done);
+    destination.finish();
+    struct stat made {
+    }, mine{};
+    ASSERT_EQ(stat((m_out + "/made").c_str(), &made), 0);
+    ASSERT_EQ(stat((m_out + "/mine").c_str(), &mine), 0);
+    EXPECT_EQ(made.st_mode & 07777, 0755u);
+    EXPECT_EQ(made.st_mtime, kTime);
+    EXPECT_EQ(mine.st_mode & 07777, 0700u);
+    EXPECT_NE(mine.st_mtime, kTime);
+}
+
+} // namespace
+} // namespace brisko::enginelib

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "api/unzip32.h"
+
+// ZIP archives made by the tests, the engine called as the program calls it, and folder snapshots to
+// compare what it left.
+namespace brisko::test {
+
+inline constexpr time_t kFixtureTime = 1600000000; // 2020-09-13, a UTC time the archives carry
+
+struct ZipItem {
+    enum class Kind { File, Folder, Link };
+    std::string name;
+    std::string data; // a file's content or a link's target
+    Kind kind = Kind::File;
+    mode_t perm = 0644;
+    time_t mtime = kFixtureTime;
+};
+
+struct ZipOptions {
+    std::string compression = "deflate"; // or "store"
+    std::string encryption;              // "", "zipcrypt" or "aes256"
+    std::string passphrase;
+    bool cp437Names = false; // names without the UTF-8 flag, in the DOS code page
+};
+
+// Writes the archive with libarchive's writer, names taken as UTF-8 and kept as given.
+void WriteZip(const std::string& path, const std::vector<ZipItem>& items, const ZipOptions& options = {});
+
+// An entry of a hand-made archive, for what the writer refuses to make: any type bits in the mode,
+// another system in "version made by", raw name bytes. Stored, with DOS time kFixtureTime (local).
+struct RawZipEntry {
+    std::string name;
+    std::string data;
+    unsigned system = 3; // 0 DOS, 3 Unix
+    std::uint32_t externalAttributes = 0100644u << 16;
+};
+void WriteRawZip(const std::string& path, const std::vector<RawZipEntry>& entries);
+
+// What a folder holds: relative path -> description. Files are "file:<content>", folders "folder",
+// links "link:<target>", anything else "special".
+struct Node {
+    std::string description;
+    mode_t mode = 0; // permission bits
+    time_t mtime = 0;
+};
+std::map<std::string, Node> Snapshot(const std::string& folder);
+
+// Every entry below `root`, for checks that nothing appeared outside a destination.
+std::vector<std::string> ListTree(const std::string& root);
+
+// The engine's answers, scripted, and what it asked and printed.
+struct EngineScript {
+    std::vector<int> replaceAnswers;                               // used in order; 100 when they run out
+    std::vector<std::optional<std::string>> passwords;             // nullopt = decline; declines when out
+    std::function<int(const std::string&, unsigned long)> service; // null = always go on
+    int stopPrintingAt = -1; // the print callback answers 1 on this line (0-based)
+
+    std::vector<std::string> lines;
+    std::vector<std::string> replaceAsked;
+    std::vector<std::string> passwordAsked; // entry names
+    int serviceCalls = 0;
+};
+
+enum class Duplicates { Never, Always, Newer, Prompt };
+
+// Calls Wiz_SingleEntryUnzip as the program does, with the duplicate fields of `duplicates`.
+int RunEngine(const std::string& archive, const std::string& destination, Duplicates duplicates,
+              EngineScript& script, int nvflag = 0);
+
+// Runs Debian's unzip (-o, -P when a password is given) into `destination` under a UTF-8 locale.
+// Returns its exit status, or -1 when unzip is not installed.
+int RunUnzip(const std::string& archive, const std::string& destination, const std::string& password = {});
+bool HaveUnzip();
+
+// The content of every file entry as libarchive's reader sees it, by name.
+std::map<std::string, std::string> ReadWithLibarchive(const std::string& archive,
+                                                      const std::string& passphrase = {});
+
+// CP437 bytes to UTF-8.
+std::string Cp437ToUtf8(const std::string& bytes);
+
+} // namespace brisko::test
