@@ -327,41 +327,37 @@ void ZipExtraction::extractLink(archive_entry* entry, const SafePath& path) {
         refuse(m_entryName, describe(verdict));
         return;
     }
-    ExistingTarget existing;
     const timespec mtime = entryTime(entry);
-    Outcome outcome = m_destination->lookup(path, existing);
-    if (outcome == Outcome::Done && existing.kind == ExistingTarget::Kind::Folder) {
-        outcome = Outcome::Conflict;
-    }
-    if (outcome != Outcome::Done) {
-        fail(outcome, path);
-        return;
-    }
-    if (existing.kind != ExistingTarget::Kind::None && !mayReplace(path, existing, mtime)) {
+    if (!mayWrite(path, mtime)) {
         return;
     }
     if (!emit(" extracting: " + shown(path) + " -> " + printable(normalised) + "\n")) {
         return;
     }
     LinkVerdict madeVerdict = LinkVerdict::Safe;
-    outcome = m_destination->makeLink(path, normalised, kZipSeparators, mtime, madeVerdict);
+    const Outcome outcome = m_destination->makeLink(path, normalised, kZipSeparators, mtime, madeVerdict);
     if (outcome != Outcome::Done) {
         fail(outcome, path);
     }
 }
 
-void ZipExtraction::extractFile(archive_entry* entry, const SafePath& path) {
+bool ZipExtraction::mayWrite(const SafePath& path, const timespec& mtime) {
     ExistingTarget existing;
-    const timespec mtime = entryTime(entry);
     Outcome outcome = m_destination->lookup(path, existing);
+    // A folder is never replaced by a file or a link.
     if (outcome == Outcome::Done && existing.kind == ExistingTarget::Kind::Folder) {
         outcome = Outcome::Conflict;
     }
     if (outcome != Outcome::Done) {
         fail(outcome, path);
-        return;
+        return false;
     }
-    if (existing.kind != ExistingTarget::Kind::None && !mayReplace(path, existing, mtime)) {
+    return existing.kind == ExistingTarget::Kind::None || mayReplace(path, existing, mtime);
+}
+
+void ZipExtraction::extractFile(archive_entry* entry, const SafePath& path) {
+    const timespec mtime = entryTime(entry);
+    if (!mayWrite(path, mtime)) {
         return;
     }
     const bool stored = methodOf(m_archive) == "Stored";
@@ -378,7 +374,7 @@ void ZipExtraction::extractFile(archive_entry* entry, const SafePath& path) {
         return;
     }
     PendingFile file;
-    outcome = m_destination->beginFile(path, archive_entry_perm(entry), file);
+    const Outcome outcome = m_destination->beginFile(path, archive_entry_perm(entry), file);
     if (outcome != Outcome::Done) {
         fail(outcome, path);
         return;

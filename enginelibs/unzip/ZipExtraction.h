@@ -90,6 +90,9 @@ private:
     void extractFolder(archive_entry* entry, const SafePath& path);
     void extractLink(archive_entry* entry, const SafePath& path);
     void extractFile(archive_entry* entry, const SafePath& path);
+    // Whether the entry may be written at `path`: nothing there, or the duplicate policy says
+    // replace. Reports a conflict or a lookup failure itself.
+    bool mayWrite(const SafePath& path, const timespec& mtime);
     bool mayReplace(const SafePath& path, const ExistingTarget& existing, const timespec& mtime);
     bool copyData(const SafePath& path, PendingFile& file, const void* block, std::size_t size,
                   std::int64_t offset, std::int64_t& written);
