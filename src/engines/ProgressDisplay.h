@@ -14,6 +14,9 @@ public:
     virtual void setCurrentZipfile(const std::string& text) = 0;
     virtual void setStatus(const std::string& text) = 0;
 
+    // Repaints both lines at once, for callers that will not let events run for a while.
+    virtual void refresh() {}
+
     // Redraws the progress bar: currAmt of maxAmt, as "n of m" or, with showPercent, as "n%".
     // Amounts out of range are clamped; a maxAmt of 0 draws an empty bar.
     virtual void ProgBar(long currAmt, long maxAmt, bool showPercent) = 0;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace brisko::platform {
 
@@ -70,6 +71,41 @@ bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     }
     closedir(dir);
     return true;
+}
+
+TargetKind KindInside(const std::string& folder, const std::string& relative) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/') {
+        path += '/';
+    }
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = relative.find('/', start);
+        path += relative.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) {
+            return TargetKind::Missing;
+        }
+        if (end == std::string::npos) {
+            if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+                return TargetKind::File;
+            }
+            return S_ISDIR(st.st_mode) ? TargetKind::Folder : TargetKind::Other;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            return TargetKind::Other; // a link or a file on the way
+        }
+        path += '/';
+        start = end + 1;
+    }
+}
+
+bool RemoveFileInside(const std::string& folder, const std::string& relative) {
+    if (KindInside(folder, relative) != TargetKind::File) {
+        return false;
+    }
+    const std::string path = folder + (folder.empty() || folder.back() == '/' ? "" : "/") + relative;
+    return unlink(path.c_str()) == 0;
 }
 
 bool IdentityOf(const std::string& path, dev_t& device, ino_t& inode) {

@@ -37,6 +37,17 @@ struct FolderEntry {
 // is Other. False (and no entries) when the folder cannot be opened.
 bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries);
 
+enum class TargetKind { Missing, File, Folder, Other };
+
+// What lies at folder + "/" + relative, where `relative` is a checked relative path ('/'-separated,
+// no ".." and no empty components). A symbolic link anywhere on the way below `folder` makes it Other:
+// whatever lies behind a link is not inside the folder. The final component is not followed either:
+// a link there counts as File (it can be removed without touching its target).
+TargetKind KindInside(const std::string& folder, const std::string& relative);
+
+// Removes the File that KindInside reports (a link is removed itself, never its target).
+bool RemoveFileInside(const std::string& folder, const std::string& relative);
+
 // Device and inode of what the path leads to. False when it does not exist.
 bool IdentityOf(const std::string& path, dev_t& device, ino_t& inode);
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "engines/EngineAdapters.h"
+#include "engines/mdlUnRAR.h"
 #include "engines/mdlUnZIP.h"
 #include "records/ProcessState.h"
 #include "startup/CommandLine.h"
@@ -36,8 +37,9 @@ int main(int argc, char** argv) {
     ui::QtOverwritePrompt overwritePrompt;
     startup::SettingsValueStore values(store);
     engines::mdlUnZIP zip(dialogs, overwritePrompt, values);
-    // RAR and ACE engines are not built yet: archives of those kinds fail.
-    const engines::EngineAdapters adapters{&zip, nullptr, nullptr};
+    engines::mdlUnRAR rar(dialogs);
+    // The ACE engine is not built yet: ACE archives fail.
+    const engines::EngineAdapters adapters{&zip, &rar, nullptr};
     ui::frmBriskoLite window(state, dialogs, adapters);
     dialogs.setParentWindow(&window);
     if (window.Form_Load(commandLine) == ui::frmBriskoLite::LoadOutcome::FinishedClean) {

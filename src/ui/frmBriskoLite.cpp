@@ -253,6 +253,11 @@ void frmBriskoLite::ProgBar(long currAmt, long maxAmt, bool showPercent) {
     m_picProgBar->setPixmap(QPixmap::fromImage(m_progBar));
 }
 
+void frmBriskoLite::refresh() {
+    m_lblCurrentZipfile->repaint();
+    m_lblStatus->repaint();
+}
+
 void frmBriskoLite::processEvents() {
     QCoreApplication::processEvents();
 }

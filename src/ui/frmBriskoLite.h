@@ -45,6 +45,7 @@ public:
     // engines::ProgressDisplay
     void setCurrentZipfile(const std::string& text) override;
     void setStatus(const std::string& text) override;
+    void refresh() override;
     void ProgBar(long currAmt, long maxAmt, bool showPercent) override;
     void processEvents() override;
 

@@ -7,23 +7,12 @@
 
 #include "engines/RC4_Modified.h"
 #include "support/RecordingDialogs.h"
+#include "support/RecordingDisplay.h"
 
 namespace brisko::engines {
 namespace {
 
-class RecordingDisplay : public ProgressDisplay {
-public:
-    void setCurrentZipfile(const std::string&) override {}
-    void setStatus(const std::string& text) override { statuses.push_back(text); }
-    void ProgBar(long, long, bool) override {}
-    void processEvents() override {
-        if (onEvents) {
-            onEvents();
-        }
-    }
-    std::vector<std::string> statuses;
-    std::function<void()> onEvents;
-};
+using test::RecordingDisplay;
 
 class ScriptedPrompt : public OverwritePrompt {
 public:

@@ -72,7 +72,7 @@ TEST_F(StartupTest, EndsByItselfWithStatus0WhenNothingFailed) {
 TEST_F(StartupTest, FailuresKeepTheWindowUntilItIsClosedAndGiveStatus1) {
     // No engine can extract these yet, so both fail; the folder name is split over two arguments.
     test::WriteFile(m_in / "My Downloads/a.ace", "not really an ace");
-    test::WriteFile(m_in / "My Downloads/b.rar", "not really a rar");
+    test::WriteFile(m_in / "My Downloads/b.ace", "not really an ace either");
 
     test::ProcessResult result;
     bool sawWindowStay = false;

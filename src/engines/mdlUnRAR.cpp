@@ -1,0 +1,256 @@
+#include "engines/mdlUnRAR.h"
+
+#include <cstring>
+#include <utility>
+
+#include "common/SafePath.h"
+#include "engines/mdlUnZIP.h"
+#include "platform/FileSystem.h"
+
+namespace brisko::engines {
+
+namespace {
+
+std::string fileNameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+mdlUnRAR::mdlUnRAR(Dialogs& dialogs, std::string library)
+    : m_dialogs(dialogs), m_libraryName(std::move(library)) {}
+
+mdlUnRAR::~mdlUnRAR() {
+    close();
+}
+
+bool mdlUnRAR::loadEngine() {
+    if (m_engine.open) {
+        return true;
+    }
+    if (!m_library.loaded() && !m_library.load(m_libraryName)) {
+        return false;
+    }
+    Engine engine;
+    engine.open = reinterpret_cast<decltype(engine.open)>(m_library.symbol("RAROpenArchive"));
+    engine.close = reinterpret_cast<decltype(engine.close)>(m_library.symbol("RARCloseArchive"));
+    engine.readHeader = reinterpret_cast<decltype(engine.readHeader)>(m_library.symbol("RARReadHeader"));
+    engine.processFile = reinterpret_cast<decltype(engine.processFile)>(m_library.symbol("RARProcessFile"));
+    engine.setPassword = reinterpret_cast<decltype(engine.setPassword)>(m_library.symbol("RARSetPassword"));
+    if (!engine.open || !engine.close || !engine.readHeader || !engine.processFile || !engine.setPassword) {
+        return false;
+    }
+    m_engine = engine;
+    return true;
+}
+
+bool mdlUnRAR::open(const std::string& archive, unsigned mode, const std::string& password) {
+    std::string name = archive;
+    RAROpenArchiveData data{};
+    data.ArcName = name.data();
+    data.OpenMode = mode;
+    m_handle = m_engine.open(&data);
+    if (!m_handle || data.OpenResult != 0) {
+        m_handle = nullptr;
+        return false;
+    }
+    if (!password.empty()) {
+        std::string copy = password;
+        m_engine.setPassword(m_handle, copy.data());
+    }
+    return true;
+}
+
+void mdlUnRAR::close() {
+    if (m_handle) {
+        m_engine.close(m_handle);
+        m_handle = nullptr;
+    }
+}
+
+std::string mdlUnRAR::entryName() const {
+    return std::string(m_header.FileName, strnlen(m_header.FileName, sizeof m_header.FileName));
+}
+
+void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, ProgressDisplay& display,
+                            std::string& password, records::ProcessState& state) {
+    state.result.Succeeded = records::kTrue;
+    if (!platform::OrdinaryFileExists(archive)) {
+        state.result.Succeeded = records::kFalse;
+        return;
+    }
+    m_destinationFolder = destination.empty() || destination.back() != '/' ? destination + "/" : destination;
+    if (!loadEngine()) {
+        m_dialogs.messageBox(kRarEngineMissing, MessageIcon::Critical);
+        state.result.Succeeded = records::kFalse;
+        return;
+    }
+
+    if (!open(archive, RAR_OM_LIST, password)) {
+        state.result.Succeeded = records::kFalse;
+        return;
+    }
+    state.result.CancelRequested = records::kFalse;
+    display.setCurrentZipfile("Testing " + fileNameOf(archive));
+    display.refresh();
+    display.setStatus(std::string());
+    display.ProgBar(0, 100, true);
+    display.processEvents();
+
+    std::int64_t total = 0;
+    PassEnd end = testPass(state, total);
+    if (end == PassEnd::Finished) {
+        const int closed = m_engine.close(m_handle);
+        m_handle = nullptr;
+        if (HandleRarError(closed) == ErrorAction::Stop) {
+            end = PassEnd::Failed;
+        }
+    }
+    if (end == PassEnd::Finished) {
+        if (!open(archive, RAR_OM_EXTRACT, password)) {
+            state.result.Succeeded = records::kFalse;
+            return;
+        }
+        display.setCurrentZipfile(fileNameOf(archive));
+        display.refresh();
+        end = extractionPass(display, state, total);
+    }
+    close();
+    if (end == PassEnd::Failed) {
+        state.result.Succeeded = records::kFalse;
+    }
+}
+
+mdlUnRAR::PassEnd mdlUnRAR::testPass(records::ProcessState& state, std::int64_t& total) {
+    while (true) {
+        const int header = m_engine.readHeader(m_handle, &m_header);
+        if (header == 0) {
+            ErrorAction action = ErrorAction::GoOn;
+            for (int code = m_engine.processFile(m_handle, RAR_SKIP, nullptr, nullptr); code != 0;
+                 code = m_engine.processFile(m_handle, RAR_SKIP, nullptr, nullptr)) {
+                action = HandleRarError(code);
+                if (action != ErrorAction::Retry) {
+                    break;
+                }
+            }
+            if (action == ErrorAction::Stop) {
+                return PassEnd::Failed;
+            }
+            // Summed in 64 bits: an archive of more than 2 GiB is no reason to fail.
+            total += m_header.UnpSize;
+        } else {
+            const ErrorAction action = HandleRarError(header);
+            if (action == ErrorAction::Stop) {
+                return PassEnd::Failed;
+            }
+            // A password typed for encrypted headers: read the same header again.
+            if (action == ErrorAction::Retry) {
+                continue;
+            }
+        }
+        if (state.result.CancelRequested != records::kFalse) {
+            return PassEnd::Cancelled;
+        }
+        if (header != 0) {
+            // Only the archive's own end is a finished pass; anything else would count a partly
+            // read archive as extracted.
+            return header == ERAR_END_ARCHIVE ? PassEnd::Finished : PassEnd::Failed;
+        }
+    }
+}
+
+mdlUnRAR::PassEnd mdlUnRAR::extractionPass(ProgressDisplay& display, records::ProcessState& state,
+                                           std::int64_t total) {
+    std::int64_t extracted = 0;
+    bool writeFailed = false;
+    while (true) {
+        const int header = m_engine.readHeader(m_handle, &m_header);
+        if (header == 0) {
+            ErrorAction action = ErrorAction::Retry;
+            while (action == ErrorAction::Retry) {
+                const std::string volume(m_header.ArcName,
+                                         strnlen(m_header.ArcName, sizeof m_header.ArcName));
+                display.setCurrentZipfile(lowerAscii(fileNameOf(volume)));
+                display.setStatus("Extracting: " + entryName());
+                display.refresh();
+                std::string path = m_destinationFolder;
+                std::string name = m_destinationFolder + entryName();
+                const int code = m_engine.processFile(m_handle, RAR_EXTRACT, path.data(), name.data());
+                action = code == 0 ? ErrorAction::GoOn : HandleRarError(code);
+                // A write error lets the other entries out, but the archive is not whole.
+                writeFailed = writeFailed || code == ERAR_EWRITE;
+            }
+            if (action == ErrorAction::Stop) {
+                return PassEnd::Failed;
+            }
+            extracted += m_header.UnpSize;
+            display.ProgBar(static_cast<long>(extracted), static_cast<long>(total), true);
+            display.processEvents();
+        } else {
+            const ErrorAction action = HandleRarError(header);
+            if (action == ErrorAction::Stop) {
+                return PassEnd::Failed;
+            }
+            if (action == ErrorAction::Retry) {
+                continue;
+            }
+        }
+        if (state.result.CancelRequested != records::kFalse) {
+            return PassEnd::Cancelled;
+        }
+        if (header != 0) {
+            return header == ERAR_END_ARCHIVE && !writeFailed ? PassEnd::Finished : PassEnd::Failed;
+        }
+    }
+}
+
+ErrorAction mdlUnRAR::HandleRarError(int code) {
+    switch (code) {
+    case ERAR_NO_MEMORY:
+    case ERAR_BAD_ARCHIVE:
+    case ERAR_UNKNOWN_FORMAT:
+    case ERAR_EOPEN:
+    case ERAR_ECLOSE:
+    case ERAR_EREAD:
+        return ErrorAction::Stop;
+    case ERAR_BAD_DATA: {
+        const std::string answer = m_dialogs.inputBox(kPasswordPrompt);
+        if (answer.empty() || !m_handle) {
+            return ErrorAction::Stop;
+        }
+        std::string copy = answer;
+        m_engine.setPassword(m_handle, copy.data());
+        return ErrorAction::Retry;
+    }
+    case ERAR_ECREATE: {
+        // Only a file inside the destination is ever removed: the name comes from the archive.
+        enginelib::SafePath safe;
+        if (enginelib::sanitiseEntryName(entryName(), enginelib::Separators::SlashAndBackslash, safe) !=
+            enginelib::NameVerdict::Safe) {
+            return ErrorAction::Stop;
+        }
+        switch (platform::KindInside(m_destinationFolder, safe.text())) {
+        case platform::TargetKind::File:
+            return platform::RemoveFileInside(m_destinationFolder, safe.text()) ? ErrorAction::Retry
+                                                                                : ErrorAction::Stop;
+        case platform::TargetKind::Folder:
+            return ErrorAction::GoOn;
+        default:
+            return ErrorAction::Stop;
+        }
+    }
+    default:
+        return ErrorAction::GoOn;
+    }
+}
+
+} // namespace brisko::engines
