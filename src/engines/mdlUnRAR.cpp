@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "common/SafePath.h"
+#include "engines/TargetCleanUp.h"
 #include "engines/mdlUnZIP.h"
 #include "platform/FileSystem.h"
 
@@ -231,23 +231,15 @@ ErrorAction mdlUnRAR::HandleRarError(int code) {
         m_engine.setPassword(m_handle, copy.data());
         return ErrorAction::Retry;
     }
-    case ERAR_ECREATE: {
-        // Only a file inside the destination is ever removed: the name comes from the archive.
-        enginelib::SafePath safe;
-        if (enginelib::sanitiseEntryName(entryName(), enginelib::Separators::SlashAndBackslash, safe) !=
-            enginelib::NameVerdict::Safe) {
-            return ErrorAction::Stop;
-        }
-        switch (platform::KindInside(m_destinationFolder, safe.text())) {
-        case platform::TargetKind::File:
-            return platform::RemoveFileInside(m_destinationFolder, safe.text()) ? ErrorAction::Retry
-                                                                                : ErrorAction::Stop;
-        case platform::TargetKind::Folder:
+    case ERAR_ECREATE:
+        switch (ClearTarget(m_destinationFolder, entryName())) {
+        case TargetState::Removed:
+            return ErrorAction::Retry;
+        case TargetState::Folder:
             return ErrorAction::GoOn;
         default:
             return ErrorAction::Stop;
         }
-    }
     default:
         return ErrorAction::GoOn;
     }

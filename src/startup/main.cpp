@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "engines/EngineAdapters.h"
-#include "engines/mdlUnRAR.h"
 #include "engines/mdlUnZIP.h"
 #include "records/ProcessState.h"
 #include "startup/CommandLine.h"
@@ -37,9 +36,9 @@ int main(int argc, char** argv) {
     ui::QtOverwritePrompt overwritePrompt;
     startup::SettingsValueStore values(store);
     engines::mdlUnZIP zip(dialogs, overwritePrompt, values);
-    engines::mdlUnRAR rar(dialogs);
-    // The ACE engine is not built yet: ACE archives fail.
-    const engines::EngineAdapters adapters{&zip, &rar, nullptr};
+    // The RAR and ACE engine libraries are not built yet: until they are, archives of those kinds are
+    // listed as not extracted (their adapters would only say that the library is missing).
+    const engines::EngineAdapters adapters{&zip, nullptr, nullptr};
     ui::frmBriskoLite window(state, dialogs, adapters);
     dialogs.setParentWindow(&window);
     if (window.Form_Load(commandLine) == ui::frmBriskoLite::LoadOutcome::FinishedClean) {

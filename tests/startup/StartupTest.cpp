@@ -70,9 +70,9 @@ TEST_F(StartupTest, EndsByItselfWithStatus0WhenNothingFailed) {
 }
 
 TEST_F(StartupTest, FailuresKeepTheWindowUntilItIsClosedAndGiveStatus1) {
-    // No engine can extract these yet, so both fail; the folder name is split over two arguments.
-    test::WriteFile(m_in / "My Downloads/a.ace", "not really an ace");
-    test::WriteFile(m_in / "My Downloads/b.ace", "not really an ace either");
+    // Both fail; the folder name is split over two arguments.
+    test::WriteFile(m_in / "My Downloads/a.zip", "not really a zip");
+    test::WriteFile(m_in / "My Downloads/b.zip", "not really a zip either");
 
     test::ProcessResult result;
     bool sawWindowStay = false;
@@ -105,7 +105,7 @@ TEST_F(StartupTest, FailuresKeepTheWindowUntilItIsClosedAndGiveStatus1) {
     EXPECT_TRUE(sawWindowStay);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_TRUE(test::Exists(m_in / "My Downloads/Briskoed"));
-    EXPECT_TRUE(test::Exists(m_in / "My Downloads/a.ace"));
+    EXPECT_TRUE(test::Exists(m_in / "My Downloads/a.zip"));
 }
 
 } // namespace

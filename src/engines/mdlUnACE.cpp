@@ -1,0 +1,162 @@
+#include "engines/mdlUnACE.h"
+
+#include <cstring>
+#include <utility>
+
+#include "engines/TargetCleanUp.h"
+#include "engines/mdlUnZIP.h"
+#include "platform/FileSystem.h"
+
+namespace brisko::engines {
+
+namespace {
+
+std::string fileNameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+mdlUnACE::mdlUnACE(Dialogs& dialogs, std::string library)
+    : m_dialogs(dialogs), m_libraryName(std::move(library)) {}
+
+mdlUnACE::~mdlUnACE() {
+    if (m_handle) {
+        m_engine.close(m_handle);
+    }
+}
+
+bool mdlUnACE::loadEngine() {
+    if (m_engine.open) {
+        return true;
+    }
+    if (!m_library.loaded() && !m_library.load(m_libraryName)) {
+        return false;
+    }
+    Engine engine;
+    engine.open = reinterpret_cast<decltype(engine.open)>(m_library.symbol("ACEOpenArchive"));
+    engine.close = reinterpret_cast<decltype(engine.close)>(m_library.symbol("ACECloseArchive"));
+    engine.readHeader = reinterpret_cast<decltype(engine.readHeader)>(m_library.symbol("ACEReadHeader"));
+    engine.processFile = reinterpret_cast<decltype(engine.processFile)>(m_library.symbol("ACEProcessFile"));
+    engine.setPassword = reinterpret_cast<decltype(engine.setPassword)>(m_library.symbol("ACESetPassword"));
+    if (!engine.open || !engine.close || !engine.readHeader || !engine.processFile || !engine.setPassword) {
+        return false;
+    }
+    m_engine = engine;
+    return true;
+}
+
+std::string mdlUnACE::entryName() const {
+    return std::string(m_header.FileName, strnlen(m_header.FileName, sizeof m_header.FileName));
+}
+
+void mdlUnACE::UnaceArchive(std::string archive, std::string destination, ProgressDisplay& display,
+                            std::string password, records::ProcessState& state) {
+    if (state.result.CancelRequested != records::kFalse) {
+        return;
+    }
+    state.result.Succeeded = records::kTrue;
+    if (!platform::OrdinaryFileExists(archive)) {
+        state.result.Succeeded = records::kFalse;
+        return;
+    }
+    m_destinationFolder = destination.empty() || destination.back() != '/' ? destination + "/" : destination;
+    if (!loadEngine()) {
+        m_dialogs.messageBox(kAceEngineMissing, MessageIcon::Critical);
+        state.result.Succeeded = records::kFalse;
+        return;
+    }
+
+    AceOpenRecord open{};
+    open.ArcName = archive.data();
+    open.OpenMode = ACE_OPEN_EXTRACT;
+    m_handle = m_engine.open(&open);
+    if (m_handle && !password.empty()) {
+        m_engine.setPassword(m_handle, password.data());
+    }
+    display.setCurrentZipfile(fileNameOf(archive));
+    display.refresh();
+    if (!m_handle || open.OpenResult != 0) {
+        m_handle = nullptr;
+        state.result.Succeeded = records::kFalse;
+        return;
+    }
+    if (!extractEntries(display, state)) {
+        state.result.Succeeded = records::kFalse;
+    }
+    m_engine.close(m_handle);
+    m_handle = nullptr;
+}
+
+bool mdlUnACE::extractEntries(ProgressDisplay& display, records::ProcessState& state) {
+    while (true) {
+        const int header = m_engine.readHeader(m_handle, &m_header);
+        if (header == 0) {
+            const std::string volume(m_header.ArcName, strnlen(m_header.ArcName, sizeof m_header.ArcName));
+            display.setCurrentZipfile(lowerAscii(fileNameOf(volume)));
+            display.setStatus("Extracting: " + entryName());
+            display.refresh();
+            ErrorAction action = ErrorAction::Retry;
+            while (action == ErrorAction::Retry) {
+                // An existing file at the target goes first; a name that could reach outside the
+                // destination fails the archive before anything is touched.
+                if (ClearTarget(m_destinationFolder, entryName()) == TargetState::Refused) {
+                    return false;
+                }
+                std::string folder = m_destinationFolder;
+                const int code = m_engine.processFile(m_handle, ACE_EXTRACT, folder.data());
+                action = code == 0 ? ErrorAction::GoOn : HandleAceError(code);
+            }
+            if (action == ErrorAction::Stop) {
+                return false;
+            }
+            display.processEvents();
+        } else if (HandleAceError(header) == ErrorAction::Stop) {
+            return false;
+        }
+        if (state.result.CancelRequested != records::kFalse) {
+            return true;
+        }
+        if (header != 0) {
+            return true;
+        }
+    }
+}
+
+ErrorAction mdlUnACE::HandleAceError(int code) {
+    switch (code) {
+    case 1:
+    case 3:
+    case 5:
+    case 6:
+    case 7:
+    case 9:
+        return ErrorAction::Stop;
+    case ACE_ERR_CREATE:
+        // Only a file that is there, inside the destination, is removed before the retry.
+        return ClearTarget(m_destinationFolder, entryName()) == TargetState::Removed ? ErrorAction::Retry
+                                                                                     : ErrorAction::Stop;
+    case ACE_ERR_PASSWORD: {
+        const std::string answer = m_dialogs.inputBox(kPasswordPrompt);
+        if (answer.empty() || !m_handle) {
+            return ErrorAction::Stop;
+        }
+        std::string copy = answer;
+        m_engine.setPassword(m_handle, copy.data());
+        return ErrorAction::Retry;
+    }
+    default:
+        return ErrorAction::GoOn;
+    }
+}
+
+} // namespace brisko::engines
