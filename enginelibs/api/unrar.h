@@ -32,7 +32,10 @@
  *                          repeated for the same entry after RARSetPassword or after the caller
  *                          cleared the target.
  *   RARCloseArchive(h)     0, or ERAR_ECLOSE. The handle is invalid afterwards.
- * A handle is used by one thread at a time; every call checks it.
+ * A handle is used by one thread at a time; every call checks it: a null or closed handle gives
+ * ERAR_ECLOSE from RARCloseArchive and ERAR_UNKNOWN from RARReadHeader and RARProcessFile, and
+ * RARSetPassword ignores it. RARProcessFile before any header gives ERAR_BAD_ARCHIVE. A file split
+ * over volumes is reported once, by the volume where it starts.
  */
 #ifndef BRISKO_UNRAR_H
 #define BRISKO_UNRAR_H

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "engines/EngineAdapters.h"
+#include "engines/mdlUnRAR.h"
 #include "engines/mdlUnZIP.h"
 #include "records/ProcessState.h"
 #include "startup/CommandLine.h"
@@ -36,9 +37,10 @@ int main(int argc, char** argv) {
     ui::QtOverwritePrompt overwritePrompt;
     startup::SettingsValueStore values(store);
     engines::mdlUnZIP zip(dialogs, overwritePrompt, values);
-    // The RAR and ACE engine libraries are not built yet: until they are, archives of those kinds are
-    // listed as not extracted (their adapters would only say that the library is missing).
-    const engines::EngineAdapters adapters{&zip, nullptr, nullptr};
+    engines::mdlUnRAR rar(dialogs);
+    // The ACE engine library is not built yet: until it is, ACE archives are listed as not extracted
+    // (the adapter would only say that the library is missing).
+    const engines::EngineAdapters adapters{&zip, &rar, nullptr};
     ui::frmBriskoLite window(state, dialogs, adapters);
     dialogs.setParentWindow(&window);
     if (window.Form_Load(commandLine) == ui::frmBriskoLite::LoadOutcome::FinishedClean) {

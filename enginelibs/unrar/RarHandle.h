@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "api/unrar.h"
+#include "common/Destination.h"
+#include "unrar/Archive.h"
+#include "unrar/PlainStream.h"
+
+namespace brisko::enginelib::rar {
+
+// Everything one RAROpenArchive call opened: the volume set, its scanned headers, the password and
+// the destination. The exported functions check a handle with isHandle() before they use it.
+class RarHandle {
+public:
+    static constexpr std::uint32_t kMagic = 0x52617248; // "HraR"
+
+    // 0 or the ERAR_ code that RAROpenArchive reports.
+    int open(const char* path, unsigned mode);
+    int readHeader(RARHeaderData& header);
+    int processFile(int operation, const char* destPath, const char* destName);
+    void setPassword(const char* password);
+    int close();
+
+    std::uint32_t magic() const { return m_magic; }
+    void invalidate() { m_magic = 0; }
+
+private:
+    int scan();
+    int extract(const Entry& entry, bool write, const char* destPath, const char* destName);
+    int resolveTarget(const Entry& entry, const char* destPath, const char* destName, SafePath& path);
+    int dataSegment(const Entry& entry, Segment& segment);
+    int decode(std::size_t index, const Entry& entry, PendingFile* file, const SafePath* path);
+    int checkData(const Entry& entry, std::uint64_t size, std::uint32_t crc, const std::uint8_t* blake);
+    const Rar5Keys* rar5Keys(const Entry& entry);
+
+    std::uint32_t m_magic = kMagic;
+    Volumes m_volumes;
+    Archive m_archive;
+    KeyCache m_keys;
+    std::optional<std::string> m_password;
+    bool m_listOnly = true;
+    bool m_scanned = false;
+    std::size_t m_next = 0;
+    long m_current = -1;
+    std::unique_ptr<Destination> m_destination;
+    std::string m_destinationRoot;
+};
+
+// Registers a live handle; isHandle() is true for exactly the registered ones, so a stale or foreign
+// pointer is recognised without reading through it.
+void registerHandle(RarHandle* handle);
+void unregisterHandle(RarHandle* handle);
+bool isHandle(void* pointer);
+
+} // namespace brisko::enginelib::rar
