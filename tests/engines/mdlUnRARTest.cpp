@@ -160,6 +160,12 @@ TEST_F(mdlUnRARTest, CancelEndsTheArchiveAfterTheEntryInHand) {
     EXPECT_TRUE(succeeded());
     EXPECT_EQ(m_state.result.CancelRequested, records::kTrue);
     EXPECT_EQ(log.find("/b -> "), std::string::npos);
+
+    // Cancel seen before the test pass: that pass stops after its first entry; nothing is extracted.
+    m_display.eventRounds = 0;
+    m_display.onEvents = [this] { m_state.result.CancelRequested = records::kTrue; };
+    EXPECT_EQ(run("header 0 v a 1\nheader 0 v b 1\n"), "open 0\nheader 0\nprocess 0 -> 0\nclose\n");
+    EXPECT_TRUE(succeeded());
 }
 
 TEST_F(mdlUnRARTest, LargeArchivesAreSummedWithoutOverflow) {
