@@ -3,28 +3,12 @@
 #include <cstring>
 #include <utility>
 
+#include "engines/EngineText.h"
 #include "engines/TargetCleanUp.h"
 #include "engines/mdlUnZIP.h"
 #include "platform/FileSystem.h"
 
 namespace brisko::engines {
-
-namespace {
-
-std::string fileNameOf(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
-} // namespace
 
 mdlUnACE::mdlUnACE(Dialogs& dialogs, std::string library)
     : m_dialogs(dialogs), m_libraryName(std::move(library)) {}
@@ -83,7 +67,7 @@ void mdlUnACE::UnaceArchive(std::string archive, std::string destination, Progre
     if (m_handle && !password.empty()) {
         m_engine.setPassword(m_handle, password.data());
     }
-    display.setCurrentZipfile(fileNameOf(archive));
+    display.setCurrentZipfile(FileNameOf(archive));
     display.refresh();
     if (!m_handle || open.OpenResult != 0) {
         m_handle = nullptr;
@@ -101,8 +85,7 @@ bool mdlUnACE::extractEntries(ProgressDisplay& display, records::ProcessState& s
     while (true) {
         const int header = m_engine.readHeader(m_handle, &m_header);
         if (header == 0) {
-            const std::string volume(m_header.ArcName, strnlen(m_header.ArcName, sizeof m_header.ArcName));
-            display.setCurrentZipfile(lowerAscii(fileNameOf(volume)));
+            display.setCurrentZipfile(VolumeLabel(m_header.ArcName, sizeof m_header.ArcName));
             display.setStatus("Extracting: " + entryName());
             display.refresh();
             ErrorAction action = ErrorAction::Retry;

@@ -3,28 +3,12 @@
 #include <cstring>
 #include <utility>
 
+#include "engines/EngineText.h"
 #include "engines/TargetCleanUp.h"
 #include "engines/mdlUnZIP.h"
 #include "platform/FileSystem.h"
 
 namespace brisko::engines {
-
-namespace {
-
-std::string fileNameOf(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
-} // namespace
 
 mdlUnRAR::mdlUnRAR(Dialogs& dialogs, std::string library)
     : m_dialogs(dialogs), m_libraryName(std::move(library)) {}
@@ -100,7 +84,7 @@ void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, Prog
         return;
     }
     state.result.CancelRequested = records::kFalse;
-    display.setCurrentZipfile("Testing " + fileNameOf(archive));
+    display.setCurrentZipfile("Testing " + FileNameOf(archive));
     display.refresh();
     display.setStatus(std::string());
     display.ProgBar(0, 100, true);
@@ -120,7 +104,7 @@ void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, Prog
             state.result.Succeeded = records::kFalse;
             return;
         }
-        display.setCurrentZipfile(fileNameOf(archive));
+        display.setCurrentZipfile(FileNameOf(archive));
         display.refresh();
         end = extractionPass(display, state, total);
     }
@@ -130,23 +114,13 @@ void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, Prog
     }
 }
 
-mdlUnRAR::PassEnd mdlUnRAR::testPass(records::ProcessState& state, std::int64_t& total) {
+mdlUnRAR::PassEnd mdlUnRAR::walk(records::ProcessState& state, const std::function<bool()>& onEntry) {
     while (true) {
         const int header = m_engine.readHeader(m_handle, &m_header);
         if (header == 0) {
-            ErrorAction action = ErrorAction::GoOn;
-            for (int code = m_engine.processFile(m_handle, RAR_SKIP, nullptr, nullptr); code != 0;
-                 code = m_engine.processFile(m_handle, RAR_SKIP, nullptr, nullptr)) {
-                action = HandleRarError(code);
-                if (action != ErrorAction::Retry) {
-                    break;
-                }
-            }
-            if (action == ErrorAction::Stop) {
+            if (!onEntry()) {
                 return PassEnd::Failed;
             }
-            // Summed in 64 bits: an archive of more than 2 GiB is no reason to fail.
-            total += m_header.UnpSize;
         } else {
             const ErrorAction action = HandleRarError(header);
             if (action == ErrorAction::Stop) {
@@ -168,49 +142,48 @@ mdlUnRAR::PassEnd mdlUnRAR::testPass(records::ProcessState& state, std::int64_t&
     }
 }
 
+mdlUnRAR::PassEnd mdlUnRAR::testPass(records::ProcessState& state, std::int64_t& total) {
+    return walk(state, [&] {
+        ErrorAction action = ErrorAction::GoOn;
+        for (int code = m_engine.processFile(m_handle, RAR_SKIP, nullptr, nullptr); code != 0;
+             code = m_engine.processFile(m_handle, RAR_SKIP, nullptr, nullptr)) {
+            action = HandleRarError(code);
+            if (action != ErrorAction::Retry) {
+                break;
+            }
+        }
+        // Summed in 64 bits: an archive of more than 2 GiB is no reason to fail.
+        total += m_header.UnpSize;
+        return action != ErrorAction::Stop;
+    });
+}
+
 mdlUnRAR::PassEnd mdlUnRAR::extractionPass(ProgressDisplay& display, records::ProcessState& state,
                                            std::int64_t total) {
     std::int64_t extracted = 0;
     bool writeFailed = false;
-    while (true) {
-        const int header = m_engine.readHeader(m_handle, &m_header);
-        if (header == 0) {
-            ErrorAction action = ErrorAction::Retry;
-            while (action == ErrorAction::Retry) {
-                const std::string volume(m_header.ArcName,
-                                         strnlen(m_header.ArcName, sizeof m_header.ArcName));
-                display.setCurrentZipfile(lowerAscii(fileNameOf(volume)));
-                display.setStatus("Extracting: " + entryName());
-                display.refresh();
-                std::string path = m_destinationFolder;
-                std::string name = m_destinationFolder + entryName();
-                const int code = m_engine.processFile(m_handle, RAR_EXTRACT, path.data(), name.data());
-                action = code == 0 ? ErrorAction::GoOn : HandleRarError(code);
-                // A write error lets the other entries out, but the archive is not whole.
-                writeFailed = writeFailed || code == ERAR_EWRITE;
-            }
-            if (action == ErrorAction::Stop) {
-                return PassEnd::Failed;
-            }
-            extracted += m_header.UnpSize;
-            display.ProgBar(static_cast<long>(extracted), static_cast<long>(total), true);
-            display.processEvents();
-        } else {
-            const ErrorAction action = HandleRarError(header);
-            if (action == ErrorAction::Stop) {
-                return PassEnd::Failed;
-            }
-            if (action == ErrorAction::Retry) {
-                continue;
-            }
+    const PassEnd end = walk(state, [&] {
+        ErrorAction action = ErrorAction::Retry;
+        while (action == ErrorAction::Retry) {
+            display.setCurrentZipfile(VolumeLabel(m_header.ArcName, sizeof m_header.ArcName));
+            display.setStatus("Extracting: " + entryName());
+            display.refresh();
+            std::string path = m_destinationFolder;
+            std::string name = m_destinationFolder + entryName();
+            const int code = m_engine.processFile(m_handle, RAR_EXTRACT, path.data(), name.data());
+            action = code == 0 ? ErrorAction::GoOn : HandleRarError(code);
+            // A write error lets the other entries out, but the archive is not whole.
+            writeFailed = writeFailed || code == ERAR_EWRITE;
         }
-        if (state.result.CancelRequested != records::kFalse) {
-            return PassEnd::Cancelled;
+        if (action == ErrorAction::Stop) {
+            return false;
         }
-        if (header != 0) {
-            return header == ERAR_END_ARCHIVE && !writeFailed ? PassEnd::Finished : PassEnd::Failed;
-        }
-    }
+        extracted += m_header.UnpSize;
+        display.ProgBar(static_cast<long>(extracted), static_cast<long>(total), true);
+        display.processEvents();
+        return true;
+    });
+    return end == PassEnd::Finished && writeFailed ? PassEnd::Failed : end;
 }
 
 ErrorAction mdlUnRAR::HandleRarError(int code) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "enginelibs/api/unrar.h"
@@ -48,6 +49,9 @@ private:
     bool loadEngine();
     bool open(const std::string& archive, unsigned mode, const std::string& password);
     void close();
+    // Reads header after header, calling onEntry for each entry (false fails the pass), until the
+    // archive's end, a failing code or a cancel.
+    PassEnd walk(records::ProcessState& state, const std::function<bool()>& onEntry);
     PassEnd testPass(records::ProcessState& state, std::int64_t& total);
     PassEnd extractionPass(ProgressDisplay& display, records::ProcessState& state, std::int64_t total);
     std::string entryName() const;
