@@ -10,6 +10,8 @@
  *   ACEReadHeader(h, hd)   0 with the next entry's header in hd, ACE_END after the last entry, or an
  *                          error code. hd->ArcName is the volume that holds the start of the entry,
  *                          FileName the entry's stored path with '/' separators (cut at 259 bytes).
+ *                          FileCRC is the standard CRC-32 of the data (the archive stores it
+ *                          inverted), Flags the raw file header flags; no comments (CmtState 0).
  *   ACEProcessFile(h, op, DestFolder)
  *                          op ACE_EXTRACT writes the entry below DestFolder under its stored path,
  *                          creating folders as needed; an existing file is replaced. The entry is

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "engines/EngineAdapters.h"
+#include "engines/mdlUnACE.h"
 #include "engines/mdlUnRAR.h"
 #include "engines/mdlUnZIP.h"
 #include "records/ProcessState.h"
@@ -38,9 +39,8 @@ int main(int argc, char** argv) {
     startup::SettingsValueStore values(store);
     engines::mdlUnZIP zip(dialogs, overwritePrompt, values);
     engines::mdlUnRAR rar(dialogs);
-    // The ACE engine library is not built yet: until it is, ACE archives are listed as not extracted
-    // (the adapter would only say that the library is missing).
-    const engines::EngineAdapters adapters{&zip, &rar, nullptr};
+    engines::mdlUnACE ace(dialogs);
+    const engines::EngineAdapters adapters{&zip, &rar, &ace};
     ui::frmBriskoLite window(state, dialogs, adapters);
     dialogs.setParentWindow(&window);
     if (window.Form_Load(commandLine) == ui::frmBriskoLite::LoadOutcome::FinishedClean) {
