@@ -4,12 +4,11 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <mutex>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unordered_set>
 
 #include "common/FileModes.h"
+#include "common/HandleRegistry.h"
 
 namespace brisko::enginelib::ace {
 
@@ -33,8 +32,7 @@ using acedec::Status;
 constexpr Separators kAceSeparators = Separators::SlashAndBackslash;
 constexpr std::size_t kNameField = 260;
 
-std::mutex g_handlesLock;
-std::unordered_set<void*> g_handles;
+HandleRegistry<AceHandle> g_handles;
 
 void copyName(char* field, const std::string& text) {
     std::size_t size = std::min(text.size(), kNameField - 1);
@@ -99,19 +97,15 @@ timespec timeOfDos(std::uint32_t dosTime) {
 }
 
 void registerHandle(AceHandle* handle) {
-    std::lock_guard lock(g_handlesLock);
-    g_handles.insert(handle);
+    g_handles.add(handle);
 }
 
 void unregisterHandle(AceHandle* handle) {
-    std::lock_guard lock(g_handlesLock);
-    g_handles.erase(handle);
+    g_handles.remove(handle);
 }
 
 bool isHandle(void* pointer) {
-    std::lock_guard lock(g_handlesLock);
-    return pointer != nullptr && g_handles.count(pointer) != 0 &&
-           static_cast<AceHandle*>(pointer)->magic() == AceHandle::kMagic;
+    return g_handles.contains(pointer);
 }
 
 int AceHandle::open(const char* path, unsigned mode) {

@@ -4,10 +4,9 @@
 #include <archive_entry.h>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
-#include <unordered_set>
 
 #include "common/FileModes.h"
+#include "common/HandleRegistry.h"
 #include "unrar/Blake2sp.h"
 
 namespace brisko::enginelib::rar {
@@ -19,8 +18,7 @@ namespace {
 constexpr Separators kRarSeparators = Separators::SlashAndBackslash;
 constexpr std::size_t kNameField = 260;
 
-std::mutex g_handlesLock;
-std::unordered_set<void*> g_handles;
+HandleRegistry<RarHandle> g_handles;
 
 void putU16(std::vector<std::uint8_t>& out, std::uint32_t value) {
     out.push_back(static_cast<std::uint8_t>(value));
@@ -154,19 +152,15 @@ int outcomeCode(Outcome outcome) {
 } // namespace
 
 void registerHandle(RarHandle* handle) {
-    std::lock_guard lock(g_handlesLock);
-    g_handles.insert(handle);
+    g_handles.add(handle);
 }
 
 void unregisterHandle(RarHandle* handle) {
-    std::lock_guard lock(g_handlesLock);
-    g_handles.erase(handle);
+    g_handles.remove(handle);
 }
 
 bool isHandle(void* pointer) {
-    std::lock_guard lock(g_handlesLock);
-    return pointer != nullptr && g_handles.count(pointer) != 0 &&
-           static_cast<RarHandle*>(pointer)->magic() == RarHandle::kMagic;
+    return g_handles.contains(pointer);
 }
 
 int RarHandle::open(const char* path, unsigned mode) {
