@@ -2,29 +2,22 @@
 //   open CODE | header CODE [VOLUME NAME] | process CODE   (defaults 0, 10 = the end, 0)
 // A "process" answer of "write" creates the entry's file below the folder and answers 0; "write CODE"
 // creates it and answers CODE.
-#include <deque>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 
 #include "enginelibs/api/unace.h"
+#include "engines/FakeScript.h"
 
 namespace {
 
-std::map<std::string, std::deque<std::string>> g_queues;
+brisko::test::FakeScript g_script;
 std::string g_log;
 std::string g_entry;
 int g_handle = 0;
 
 std::string next(const std::string& call, const std::string& fallback) {
-    auto& queue = g_queues[call];
-    if (queue.empty()) {
-        return fallback;
-    }
-    std::string answer = queue.front();
-    queue.pop_front();
-    return answer;
+    return g_script.next(call, fallback);
 }
 
 } // namespace
@@ -32,14 +25,8 @@ std::string next(const std::string& call, const std::string& fallback) {
 #define EXPORTED extern "C" __attribute__((visibility("default")))
 
 EXPORTED void FakeUnace_Script(const char* script) {
-    g_queues.clear();
+    g_script.load(script);
     g_log.clear();
-    std::istringstream lines(script);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::size_t space = line.find(' ');
-        g_queues[line.substr(0, space)].push_back(line.substr(space + 1));
-    }
 }
 
 EXPORTED const char* FakeUnace_Log() {

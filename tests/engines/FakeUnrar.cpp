@@ -5,27 +5,20 @@
 //   process CODE                    the next RARProcessFile                    [0]
 //   close CODE                      the next RARCloseArchive                   [0]
 // FakeUnrar_Log returns the calls made, one per line.
-#include <deque>
-#include <map>
 #include <sstream>
 #include <string>
 
 #include "enginelibs/api/unrar.h"
+#include "engines/FakeScript.h"
 
 namespace {
 
-std::map<std::string, std::deque<std::string>> g_queues;
+brisko::test::FakeScript g_script;
 std::string g_log;
 int g_handle = 0;
 
 std::string next(const std::string& call, const std::string& fallback) {
-    auto& queue = g_queues[call];
-    if (queue.empty()) {
-        return fallback;
-    }
-    std::string answer = queue.front();
-    queue.pop_front();
-    return answer;
+    return g_script.next(call, fallback);
 }
 
 } // namespace
@@ -33,14 +26,8 @@ std::string next(const std::string& call, const std::string& fallback) {
 #define EXPORTED extern "C" __attribute__((visibility("default")))
 
 EXPORTED void FakeUnrar_Script(const char* script) {
-    g_queues.clear();
+    g_script.load(script);
     g_log.clear();
-    std::istringstream lines(script);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::size_t space = line.find(' ');
-        g_queues[line.substr(0, space)].push_back(line.substr(space + 1));
-    }
 }
 
 EXPORTED const char* FakeUnrar_Log() {
