@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <cstdio>
 
 #include "engines/EngineAdapters.h"
 #include "engines/mdlUnACE.h"
@@ -11,10 +10,12 @@
 #include "ui/QtDialogs.h"
 #include "ui/frmBriskoLite.h"
 #include "ui/frmMsgBoxOverwrite.h"
+#include "ui/frmOptions.h"
 
 using namespace brisko;
 
-// Exit status: 0 when no archive failed (also when none was found), 1 when some failed.
+// Exit status: 0 when no archive failed (also when none was found, and in options mode), 1 when
+// some failed.
 int main(int argc, char** argv) {
     // The command line is read before Qt sees it, and Qt sees none of it: a folder named like one of
     // Qt's own options ("-reverse", "-style") must stay a folder.
@@ -27,14 +28,19 @@ int main(int argc, char** argv) {
     startup::SettingsStore store;
     state.settings = startup::LoadSettings(store);
 
+    ui::QtDialogs dialogs;
     if (commandLine.empty()) {
-        std::fputs("Brisko: the options window is not built yet. Start Brisko with a folder to extract "
-                   "its archives.\n",
-                   stderr);
+        // Options mode: the options window is all there is, and the program ends when it closes.
+        ui::frmOptions options(state.settings, dialogs,
+                               [&store](const records::Settings& chosen) { startup::SaveSettings(store, chosen); });
+        dialogs.setParentWindow(&options);
+        options.Form_Load();
+        QObject::connect(&options, &QDialog::finished, &app, &QCoreApplication::quit);
+        options.show();
+        QApplication::exec();
         return 0;
     }
 
-    ui::QtDialogs dialogs;
     ui::QtOverwritePrompt overwritePrompt;
     startup::SettingsValueStore values(store);
     engines::mdlUnZIP zip(dialogs, overwritePrompt, values);

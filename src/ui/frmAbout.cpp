@@ -10,19 +10,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/DesignFont.h"
 #include "ui/KindIcons.h"
 
 namespace brisko::ui {
 
 namespace {
-
-QFont DesignFont(qreal points = 8.25) {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSizeF(points);
-    // Tahoma rarely exists on Linux; the hint picks a sans serif face of the same size instead.
-    font.setStyleHint(QFont::SansSerif);
-    return font;
-}
 
 QLabel* NewLabel(QWidget* parent, const char* name, const QString& text = {}) {
     auto* label = new QLabel(text, parent);
@@ -56,7 +49,7 @@ frmAbout::frmAbout(QWidget* parent, LinkOpener openLink)
     m_imgZIcon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
     m_lblTitle = NewLabel(this, "lblTitle");
-    QFont titleFont = DesignFont(14);
+    QFont titleFont = DesignFont(QStringLiteral("Tahoma"), 14);
     titleFont.setBold(true);
     m_lblTitle->setFont(titleFont);
     m_lblVersion = NewLabel(this, "lblVersion");

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "batch/BatchRun.h"
+#include "ui/DesignFont.h"
 #include "ui/DisplayText.h"
 #include "ui/KindIcons.h"
 
@@ -52,15 +53,6 @@ void OutlineBox(QPainter& painter, int x1, int y1, int x2, int y2, const QColor&
     FillBox(painter, x1, y2, x2, y2, colour);
     FillBox(painter, x1, y1, x1, y2, colour);
     FillBox(painter, x2, y1, x2, y2, colour);
-}
-
-QFont DesignFont(const QString& family) {
-    QFont font(family);
-    font.setPointSizeF(8.25);
-    // Neither family ships with Linux distributions; the style hint makes the substitute a sans
-    // serif face of the same size.
-    font.setStyleHint(QFont::SansSerif);
-    return font;
 }
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text = {},

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <cmath>
 
+#include "ui/DesignFont.h"
 #include "ui/DisplayText.h"
 
 namespace brisko::ui {
@@ -32,15 +33,6 @@ int Px(double twips) {
 
 QRect Twips(int left, int top, int width, int height) {
     return QRect(Px(left), Px(top), Px(width), Px(height));
-}
-
-QFont DesignFont() {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSizeF(8.25);
-    // Tahoma does not ship with Linux distributions; the style hint makes the substitute a sans
-    // serif face of the same size.
-    font.setStyleHint(QFont::SansSerif);
-    return font;
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, int leftTwips) {

@@ -50,7 +50,6 @@ TEST_F(StartupTest, EndsByItselfWithStatus0WhenNothingFailed) {
         const char* settings;
         std::vector<std::string> files;
     } cases[] = {
-        {"no folder: the options mode", "", {}},
         {"no archives, archives-inside-archives on: no message", "ZipsInZips=1\n", {"notes.txt"}},
         {"only a later volume: the window shows, nothing fails", "", {"lone.part2.rar"}},
     };
@@ -59,14 +58,38 @@ TEST_F(StartupTest, EndsByItselfWithStatus0WhenNothingFailed) {
         for (const auto& file : c.files) {
             test::WriteFile(m_in / file);
         }
-        std::vector<std::string> argv{BRISKO_BINARY};
-        if (!c.files.empty()) {
-            argv.push_back(m_in.path());
-        }
-        const test::ProcessResult result = test::RunProcess(argv, environment(), 30);
+        const test::ProcessResult result = test::RunProcess({BRISKO_BINARY, m_in.path()}, environment(), 30);
         EXPECT_FALSE(result.timedOut) << c.what;
         EXPECT_EQ(result.exitStatus, 0) << c.what;
     }
+}
+
+TEST_F(StartupTest, NoFolderOpensTheOptionsWindowAloneAndClosingItEndsTheProgram) {
+    const std::string kOptions = "Brisko Options";
+    writeSettings("Newer=1\nSubFolderName=Kept\n");
+    const std::string before = test::ReadFile(m_home / "config/Brisko/Brisko.ini");
+    test::ProcessResult result;
+    bool sawOptions = false;
+    bool sawProgress = false;
+    for (int attempt = 0; attempt < 2 && !sawOptions; ++attempt) {
+        test::VirtualDisplay display;
+        if (display.name().empty()) {
+            GTEST_SKIP() << "Xvfb is not installed; the options window needs a display to be closed";
+        }
+        result = test::RunProcess({BRISKO_BINARY}, environment(display.name()), 60, [&] {
+            sawProgress = sawProgress || display.hasWindow("Briskoing...");
+            if (display.hasWindow(kOptions)) {
+                sawOptions = true;
+                display.requestClose(kOptions);
+            }
+        });
+    }
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_TRUE(sawOptions);
+    EXPECT_FALSE(sawProgress);
+    EXPECT_EQ(result.exitStatus, 0);
+    // Closed by its close box: nothing stored.
+    EXPECT_EQ(test::ReadFile(m_home / "config/Brisko/Brisko.ini"), before);
 }
 
 TEST_F(StartupTest, FailuresKeepTheWindowUntilItIsClosedAndGiveStatus1) {
