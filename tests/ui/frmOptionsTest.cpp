@@ -266,6 +266,19 @@ TEST_F(frmOptionsTest, TabOrderAndTheTextBoxFollowingItsButton) {
     QTest::mouseClick(Control("optCreateSubfolders"), Qt::LeftButton);
     EXPECT_FALSE(text->isEnabled());
     EXPECT_EQ(Control<QPushButton>("cmdSave")->text(), "Save && Exit");
+
+    // F1 shows the topic of the focused control; the check boxes without one show the contents.
+    QTest::mouseClick(Control("optSingleSub"), Qt::LeftButton);
+    const std::pair<const char*, int> topics[] = {
+        {"txtSubfolder", kHelpSubfolderName}, {"optSameFolder", kHelpSameFolder},
+        {"chkDelete", kHelpDelete}, {"chkRecurse", kHelpContents}, {"cmdCancel", kHelpCancel}};
+    for (const auto& [name, topic] : topics) {
+        Control(name)->setFocus();
+        QTest::keyClick(m_window.get(), Qt::Key_F1);
+        ASSERT_NE(ProcessHelp().viewer(), nullptr) << name;
+        EXPECT_EQ(ProcessHelp().viewer()->currentTopic(), topic) << name;
+    }
+    m_window->close();
 }
 
 TEST_F(frmOptionsTest, HoverShowsEachTipWithItsLineBreaksAndFramesShowNone) {
