@@ -4,6 +4,11 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+// The build system derives the folder from the install layout, so that the two cannot drift apart.
+#ifndef BRISKO_PRIVATE_LIBRARY_FOLDER
+#error "BRISKO_PRIVATE_LIBRARY_FOLDER must be defined by the build"
+#endif
+
 namespace brisko::platform {
 
 DynamicLibrary::~DynamicLibrary() {
@@ -14,13 +19,11 @@ DynamicLibrary::~DynamicLibrary() {
 
 bool DynamicLibrary::load(const std::string& name) {
     void* handle = nullptr;
-    if (name.find('/') == std::string::npos) {
-        // The engines installed beside the program win over anything else on the system.
-        const std::string own = ProgramFolder() + name;
-        handle = dlopen(own.c_str(), RTLD_NOW | RTLD_LOCAL);
-    }
-    if (!handle) {
-        handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    for (const std::string& candidate : LibraryCandidates(name, ProgramFolder())) {
+        handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle) {
+            break;
+        }
     }
     if (!handle) {
         return false;
@@ -44,6 +47,35 @@ std::string ProgramFolder() {
     }
     const std::string program(path, static_cast<std::size_t>(length));
     return program.substr(0, program.rfind('/') + 1);
+}
+
+std::string PrivateLibraryFolder() {
+    std::string folder = BRISKO_PRIVATE_LIBRARY_FOLDER;
+    if (!folder.empty() && folder.back() != '/') {
+        folder += '/';
+    }
+    return folder;
+}
+
+std::vector<std::string> LibraryCandidates(const std::string& name, const std::string& programFolder) {
+    if (name.find('/') != std::string::npos) {
+        return {name};
+    }
+    std::vector<std::string> candidates;
+    // Only an absolute program folder is trusted: anything else would make the loader resolve the
+    // candidate against whatever the current folder happens to be.
+    if (!programFolder.empty() && programFolder.front() == '/') {
+        std::string own = programFolder;
+        if (own.back() != '/') {
+            own += '/';
+        }
+        // The engines beside the program (the build tree) win over the installed layout, and both win
+        // over anything else on the system.
+        candidates.push_back(own + name);
+        candidates.push_back(own + PrivateLibraryFolder() + name);
+    }
+    candidates.push_back(name);
+    return candidates;
 }
 
 } // namespace brisko::platform
