@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+#include "engines/EngineAdapters.h"
+#include "engines/OverwritePrompt.h"
+#include "engines/ProgressDisplay.h"
+#include "engines/ValueStore.h"
+#include "engines/mdlUnACE.h"
+#include "engines/mdlUnRAR.h"
+#include "engines/mdlUnZIP.h"
+#include "support/RecordingDialogs.h"
+
+namespace brisko::test::hostile {
+
+// The real adapters over the engine libraries of this build, with a display that shows nothing,
+// dialogs that decline every password and an overwrite question nobody answers.
+struct QuietHosts {
+    struct NoDisplay : engines::ProgressDisplay {
+        void setCurrentZipfile(const std::string&) override {}
+        void setStatus(const std::string&) override {}
+        void ProgBar(long, long, bool) override {}
+        void processEvents() override {}
+    };
+    struct NoPrompt : engines::OverwritePrompt {
+        std::string OverwriteAnswer(const std::string&) override { return "no"; }
+    };
+    struct NoStore : engines::ValueStore {
+        std::string ReadValue(const std::string&) override { return {}; }
+        void WriteValue(const std::string&, const std::string&) override {}
+    };
+
+    engines::EngineAdapters adapters() { return {&zip, &rar, &ace}; }
+
+    NoDisplay display;
+    NoPrompt prompt;
+    NoStore store;
+    RecordingDialogs dialogs;
+    engines::mdlUnZIP zip{dialogs, prompt, store, UNZIP_LIBRARY};
+    engines::mdlUnRAR rar{dialogs, UNRAR_LIBRARY};
+    engines::mdlUnACE ace{dialogs, UNACE_LIBRARY};
+};
+
+} // namespace brisko::test::hostile
