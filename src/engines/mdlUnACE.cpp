@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "engines/EngineText.h"
-#include "engines/TargetCleanUp.h"
 #include "engines/mdlUnZIP.h"
 #include "platform/FileSystem.h"
 
@@ -90,11 +89,8 @@ bool mdlUnACE::extractEntries(ProgressDisplay& display, records::ProcessState& s
             display.refresh();
             ErrorAction action = ErrorAction::Retry;
             while (action == ErrorAction::Retry) {
-                // An existing file at the target goes first; a name that could reach outside the
-                // destination fails the archive before anything is touched.
-                if (ClearTarget(m_destinationFolder, entryName()) == TargetState::Refused) {
-                    return false;
-                }
+                // Nothing is removed beforehand: the engine replaces an existing file only once the
+                // new one is whole, so a damaged entry leaves the old file as it was.
                 std::string folder = m_destinationFolder;
                 const int code = m_engine.processFile(m_handle, ACE_EXTRACT, folder.data());
                 action = code == 0 ? ErrorAction::GoOn : HandleAceError(code);
@@ -125,9 +121,8 @@ ErrorAction mdlUnACE::HandleAceError(int code) {
     case 9:
         return ErrorAction::Stop;
     case ACE_ERR_CREATE:
-        // Only a file that is there, inside the destination, is removed before the retry.
-        return ClearTarget(m_destinationFolder, entryName()) == TargetState::Removed ? ErrorAction::Retry
-                                                                                     : ErrorAction::Stop;
+        // A folder in the way, a file where a folder goes, or a refused name: nothing to delete.
+        return ErrorAction::Stop;
     case ACE_ERR_PASSWORD: {
         const std::string answer = m_dialogs.inputBox(kPasswordPrompt);
         if (answer.empty() || !m_handle) {

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "engines/EngineText.h"
-#include "engines/TargetCleanUp.h"
 #include "engines/mdlUnZIP.h"
 #include "platform/FileSystem.h"
 
@@ -168,12 +167,14 @@ mdlUnRAR::PassEnd mdlUnRAR::extractionPass(ProgressDisplay& display, records::Pr
             display.setCurrentZipfile(VolumeLabel(m_header.ArcName, sizeof m_header.ArcName));
             display.setStatus("Extracting: " + entryName());
             display.refresh();
+            // The engine writes the entry under its full name below the destination: the name in the
+            // header record is cut at 259 bytes (and at a NUL), so it cannot name the target.
             std::string path = m_destinationFolder;
-            std::string name = m_destinationFolder + entryName();
-            const int code = m_engine.processFile(m_handle, RAR_EXTRACT, path.data(), name.data());
+            const int code = m_engine.processFile(m_handle, RAR_EXTRACT, path.data(), nullptr);
             action = code == 0 ? ErrorAction::GoOn : HandleRarError(code);
-            // A write error lets the other entries out, but the archive is not whole.
-            writeFailed = writeFailed || code == ERAR_EWRITE;
+            // An entry that could not be created or written lets the other entries out, but the
+            // archive is not whole.
+            writeFailed = writeFailed || code == ERAR_EWRITE || code == ERAR_ECREATE;
         }
         if (action == ErrorAction::Stop) {
             return false;
@@ -205,14 +206,10 @@ ErrorAction mdlUnRAR::HandleRarError(int code) {
         return ErrorAction::Retry;
     }
     case ERAR_ECREATE:
-        switch (ClearTarget(m_destinationFolder, entryName())) {
-        case TargetState::Removed:
-            return ErrorAction::Retry;
-        case TargetState::Folder:
-            return ErrorAction::GoOn;
-        default:
-            return ErrorAction::Stop;
-        }
+        // The engine replaces an existing file by itself, so whatever stopped it (a folder where a
+        // file goes, a file where a folder goes, a refused name) is nothing to delete: the entry is
+        // left out and the archive fails, and what was there stays.
+        return ErrorAction::GoOn;
     default:
         return ErrorAction::GoOn;
     }
