@@ -6,6 +6,7 @@
 #include "batch/FindArchives.h"
 #include "batch/PathHelpers.h"
 #include "batch/VolumeNames.h"
+#include "batch/WaitingArchives.h"
 #include "platform/FileSystem.h"
 
 namespace brisko::batch {
@@ -23,6 +24,13 @@ bool isLaterVolume(const std::string& path) {
     }
     const std::optional<PartVolume> volume = ParsePartVolume(path);
     return volume && volume->number != 1;
+}
+
+std::string StripTrailingSeparator(std::string folder) {
+    while (folder.size() > 1 && folder.back() == kSeparator) {
+        folder.pop_back();
+    }
+    return folder;
 }
 
 // How a folder is named on the destination line: its last name, or "/" for the root.
@@ -138,7 +146,13 @@ void BatchRun::RunBatch(std::string folder) {
             m_display.processEvents();
 
             result.Succeeded = records::kFalse;
+            WaitingArchives waiting;
+            waiting.Protect(std::vector<std::string>(archives.begin() + m_archiveIndex, archives.end()),
+                            StripTrailingSeparator(destination.folder));
             ExtractArchive(path, destination.folder, m_state, m_display, m_adapters);
+            if (waiting.Restore()) {
+                result.Succeeded = records::kFalse;
+            }
             if (result.Succeeded != records::kFalse) {
                 anyExtracted = true;
             } else {
