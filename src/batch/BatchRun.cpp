@@ -1,5 +1,6 @@
 #include "batch/BatchRun.h"
 
+#include <span>
 #include <utility>
 
 #include "batch/DeleteArchiveSet.h"
@@ -147,7 +148,7 @@ void BatchRun::RunBatch(std::string folder) {
 
             result.Succeeded = records::kFalse;
             WaitingArchives waiting;
-            waiting.Protect(std::vector<std::string>(archives.begin() + m_archiveIndex, archives.end()),
+            waiting.Protect(std::span<const std::string>(archives).subspan(static_cast<std::size_t>(m_archiveIndex)),
                             StripTrailingSeparator(destination.folder));
             ExtractArchive(path, destination.folder, m_state, m_display, m_adapters);
             if (waiting.Restore()) {

@@ -20,7 +20,7 @@ bool IsBelow(std::string_view path, std::string_view folder) {
 
 } // namespace
 
-void WaitingArchives::Protect(const std::vector<std::string>& waiting, const std::string& destination) {
+void WaitingArchives::Protect(std::span<const std::string> waiting, const std::string& destination) {
     for (const std::string& path : waiting) {
         struct stat info {};
         if (!IsBelow(path, destination) || lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {

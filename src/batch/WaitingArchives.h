@@ -1,5 +1,6 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -23,7 +24,7 @@ public:
 
     // Protects each of `waiting` that lies below `destination` (a folder path without a trailing
     // separator, or "/"). An archive that cannot be given a second name is left unprotected.
-    void Protect(const std::vector<std::string>& waiting, const std::string& destination);
+    void Protect(std::span<const std::string> waiting, const std::string& destination);
 
     // Puts back every protected archive the extraction replaced or removed and drops the second
     // names. True when some archive had to be put back: the extraction then did not leave all its

@@ -28,7 +28,8 @@ TEST(WaitingArchives, AReplacedOrRemovedArchiveIsPutBackAndNothingElseIsLeft) {
         test::WriteFile(waiting, "the real b");
         test::WriteFile(outside, "the real c");
         WaitingArchives guard;
-        guard.Protect({waiting, outside, dir / "missing.zip"}, dir.path());
+        const std::vector<std::string> list{waiting, outside, dir / "missing.zip"};
+        guard.Protect(list, dir.path());
         c.extraction(waiting);
         EXPECT_EQ(guard.Restore(), c.putBack) << c.what;
         EXPECT_EQ(test::ReadFile(waiting), "the real b") << c.what;
