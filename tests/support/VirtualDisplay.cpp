@@ -60,8 +60,10 @@ VirtualDisplay::VirtualDisplay() {
     if (m_server == 0) {
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "1024x768x24",
-               static_cast<char*>(nullptr));
+        // -noreset: without it the server resets when its last client leaves, and a program that
+        // connects just then is refused.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
+               "1024x768x24", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
