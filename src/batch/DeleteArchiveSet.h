@@ -13,7 +13,10 @@ platform::TrashOutcome DeleteToRecycleBin(const std::string& path, const platfor
 
 // Gives the archive's owner read and write permission, trashes it, then does the same for each
 // companion volume (see CompanionVolumes) in order, stopping at the first name that is not an
-// ordinary file. A volume that is a symbolic link is trashed as a link; its target is untouched.
+// ordinary file or not a volume of the set by its header (old-style "m.r00" and ACE "m.c00" names
+// count only when the headers of the archive and the volume both say "volume"; "m.partN.rar" names
+// count unless a header says "single archive"). A volume that is a symbolic link is trashed as a
+// link; its target is untouched.
 // Returns how many files were moved to the trash.
 int DeleteArchiveSet(const std::string& path,
                      const platform::TrashPlaces& places = platform::TrashPlacesFromEnvironment());

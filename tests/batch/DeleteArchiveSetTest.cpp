@@ -15,14 +15,38 @@ mode_t modeOf(const std::string& path) {
     return st.st_mode;
 }
 
-// "name" is a file holding its own name, "name -> target" a symbolic link.
+// What a file of the tests holds: its own name behind the main header its kind has. "name" is a
+// volume of a set, "name:single" an archive of its own, "name:plain" no archive at all.
+std::string Content(const std::string& name, const std::string& how) {
+    const std::string ext = name.substr(name.rfind('.') + 1);
+    const bool single = how == "single";
+    if (how == "plain" || ext == "zip" || ext[0] == 'z') {
+        return name;
+    }
+    if (ext == "ace" || ext[0] == 'c' || ext[0] == 'C' || ext == "ACE") {
+        // CRC, size, type 0, flags (0x0800: one volume of a set), the signature.
+        return std::string("\0\0\x1b\0\0", 5) + (single ? std::string("\0\x80", 2) : std::string("\0\x88", 2)) +
+               "**ACE**" + name;
+    }
+    if (name.find(".rar5") != std::string::npos) {
+        // RAR 5: signature, CRC-32, header size, type 1, no header flags, archive flags.
+        return std::string("Rar!\x1a\x07\x01\0\0\0\0\0\x03\x01\x00", 15) + (single ? '\0' : '\x01') + name;
+    }
+    // RAR 4: signature, CRC, type 0x73, flags (0x0001: a volume), size 13.
+    return std::string("Rar!\x1a\x07\0\0\0\x73", 10) + (single ? std::string("\0\0", 2) : std::string("\x01\0", 2)) +
+           std::string("\x0d\0", 2) + name;
+}
+
+// "name[:single|:plain]" is a file (see Content), "name -> target" a symbolic link.
 void make(const test::TempDir& folder, const std::string& entry) {
     const auto arrow = entry.find(" -> ");
-    if (arrow == std::string::npos) {
-        test::WriteFile(folder / entry, entry);
-    } else {
+    if (arrow != std::string::npos) {
         ASSERT_EQ(symlink(entry.substr(arrow + 4).c_str(), (folder / entry.substr(0, arrow)).c_str()), 0);
+        return;
     }
+    const auto colon = entry.find(':');
+    const std::string name = entry.substr(0, colon);
+    test::WriteFile(folder / name, Content(name, colon == std::string::npos ? "" : entry.substr(colon + 1)));
 }
 
 class DeleteArchiveSetTest : public ::testing::Test {
@@ -58,6 +82,16 @@ TEST(DeleteArchiveSet, TrashesTheSetUpToTheFirstMissingVolume) {
         {{"m.r00", "m.r01"}, "m.rar", {}, {"m.r00", "m.r01"}},
         {{"m.rar", "m.r00 -> nowhere", "m.r01"}, "m.rar", {"m.rar"}, {"m.r00", "m.r01"}},
         {{"m.rar", "dir/x", "m.r00 -> dir", "m.r01"}, "m.rar", {"m.rar"}, {"m.r00", "m.r01"}},
+        // The headers decide where names alone would group unrelated files.
+        {{"x.rar:single", "x.r00", "x.r01"}, "x.rar", {"x.rar"}, {"x.r00", "x.r01"}},
+        {{"m.rar", "m.r00", "m.r01:plain", "m.r02"}, "m.rar", {"m.rar", "m.r00"}, {"m.r01", "m.r02"}},
+        {{"m.rar", "m.r00:single"}, "m.rar", {"m.rar"}, {"m.r00"}},
+        {{"m.rar:plain", "m.r00"}, "m.rar", {"m.rar"}, {"m.r00"}},
+        {{"m.part1.rar:single", "m.part2.rar"}, "m.part1.rar", {"m.part1.rar"}, {"m.part2.rar"}},
+        {{"m.part1.rar:plain", "m.part2.rar:plain"}, "m.part1.rar", {"m.part1.rar", "m.part2.rar"}, {}},
+        {{"n.rar5.rar", "n.rar5.r00"}, "n.rar5.rar", {"n.rar5.rar", "n.rar5.r00"}, {}},
+        {{"s.rar5.rar:single", "s.rar5.r00"}, "s.rar5.rar", {"s.rar5.rar"}, {"s.rar5.r00"}},
+        {{"a.ace:single", "a.c00"}, "a.ace", {"a.ace"}, {"a.c00"}},
     };
     for (const auto& c : cases) {
         test::TempDir in, home;
@@ -68,7 +102,7 @@ TEST(DeleteArchiveSet, TrashesTheSetUpToTheFirstMissingVolume) {
         EXPECT_EQ(trashed, static_cast<int>(c.trashed.size())) << c.archive;
         for (const std::string& name : c.trashed) {
             EXPECT_FALSE(test::Exists(in / name)) << name;
-            EXPECT_EQ(test::ReadFile(home / ("Trash/files/" + name)), name);
+            EXPECT_NE(test::ReadFile(home / ("Trash/files/" + name)).find(name), std::string::npos) << name;
         }
         for (const std::string& name : c.kept) {
             EXPECT_TRUE(test::Exists(in / name)) << name;
@@ -81,7 +115,7 @@ TEST_F(DeleteArchiveSetTest, ReadOnlyVolumesAndLinkedVolumes) {
     make(m_in, "m.rar");
     make(m_in, "m.r00 -> elsewhere/real.r00");
     make(m_in, "m.r01");
-    test::WriteFile(m_in / "elsewhere/real.r00", "real");
+    test::WriteFile(m_in / "elsewhere/real.r00", Content("real.r00", ""));
     for (const char* name : {"m.rar", "m.r01", "elsewhere/real.r00"}) {
         ASSERT_EQ(chmod((m_in / name).c_str(), 0444), 0);
     }
@@ -90,7 +124,7 @@ TEST_F(DeleteArchiveSetTest, ReadOnlyVolumesAndLinkedVolumes) {
     EXPECT_EQ(modeOf(m_home / "Trash/files/m.rar") & 0777, 0644u);
     EXPECT_EQ(modeOf(m_home / "Trash/files/m.r01") & 0777, 0644u);
     EXPECT_TRUE(S_ISLNK(modeOf(m_home / "Trash/files/m.r00")));
-    EXPECT_EQ(test::ReadFile(m_in / "elsewhere/real.r00"), "real");
+    EXPECT_EQ(test::ReadFile(m_in / "elsewhere/real.r00"), Content("real.r00", ""));
     EXPECT_EQ(modeOf(m_in / "elsewhere/real.r00") & 0777, 0444u);
 }
 
