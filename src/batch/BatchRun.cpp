@@ -118,6 +118,16 @@ void BatchRun::RunBatch(std::string folder) {
 
     NormaliseFolder(folder);
     const ArchiveList archives = FindArchives(folder, settings.Recurse != 0);
+    if (++m_passes > kMaxPasses) {
+        // An archive that holds itself (or a chain of them) would otherwise nest a level deeper on
+        // every pass until the path is too long. What is left is listed, not silently dropped.
+        for (const std::string& path : archives) {
+            if (IndexInList(m_state.DoneList, path) == 0 && !isLaterVolume(path)) {
+                m_display.addFailedArchive(path);
+            }
+        }
+        return;
+    }
     m_archiveCount = static_cast<int>(archives.size());
     if (m_archiveCount == 0) {
         // Further passes (and a first pass with archives-inside-archives on) stay silent.

@@ -12,6 +12,9 @@ namespace brisko::batch {
 
 inline constexpr const char* kNoArchivesMessage = "No archive files were found in this directory.";
 
+// Passes over one folder at most: archives nested deeper than this are listed as not extracted.
+inline constexpr int kMaxPasses = 32;
+
 // Hands one archive to the adapter of its kind (the last three characters of its path, upper-cased)
 // and leaves the outcome in state.result.Succeeded. For a ZIP archive it first fills
 // state.unzipOptions from the current settings. A kind without an adapter is left failed.
@@ -28,8 +31,8 @@ public:
              platform::TrashPlaces trash = platform::TrashPlacesFromEnvironment());
 
     // Runs one pass over `folder` (the raw command line on the first call) and, when archives inside
-    // archives are wanted and something was extracted, the further passes. Returns when all are done
-    // or a cancel ended them.
+    // archives are wanted and something was extracted, the further passes, kMaxPasses in all at most.
+    // Returns when all are done or a cancel ended them.
     void RunBatch(std::string folder);
 
     // How many archives the current pass found, and the 1-based position of the archive in hand.
@@ -44,6 +47,7 @@ private:
     platform::TrashPlaces m_trash;
     int m_archiveCount = 0;
     int m_archiveIndex = 0;
+    int m_passes = 0;
 };
 
 } // namespace brisko::batch
