@@ -263,7 +263,9 @@ Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, Pendin
     file.m_used = 0;
     if (!m_bufferLent) {
         if (!m_buffer) {
-            m_buffer = std::make_unique<char[]>(kWriteBuffer);
+            // Not zeroed: clearing a megabyte for every archive cost more than extracting a small one,
+            // and only the pages a file's data reaches are ever touched.
+            m_buffer = std::make_unique_for_overwrite<char[]>(kWriteBuffer);
         }
         m_bufferLent = true;
         file.m_buffer = m_buffer.get();

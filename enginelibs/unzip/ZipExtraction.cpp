@@ -2,10 +2,12 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -16,6 +18,9 @@ namespace brisko::enginelib {
 namespace {
 
 constexpr std::size_t kReadBlock = std::size_t(1) << 20;
+// A small archive is read in one block of its own size: a megabyte for every one of two thousand
+// small archives cost more than their data.
+constexpr std::size_t kSmallestReadBlock = std::size_t(64) << 10;
 // The caller's service callback keeps its window alive; a few megabytes take well under a second.
 constexpr std::int64_t kServiceInterval = std::int64_t(2) << 20;
 // A caller that answers every request with the same wrong password would otherwise loop for ever.
@@ -121,7 +126,13 @@ bool ZipExtraction::openArchive() {
     // Names without the UTF-8 flag or a Unicode path field were written in the DOS code page.
     archive_read_set_format_option(m_archive, "zip", "hdrcharset", "CP437");
     archive_read_set_passphrase_callback(m_archive, this, &ZipExtraction::passphraseCallback);
-    return archive_read_open_filename(m_archive, m_archivePath.c_str(), kReadBlock) == ARCHIVE_OK;
+    // The size only picks the buffer; the reader finds out on its own what the file really holds.
+    std::size_t block = kReadBlock;
+    struct stat st {};
+    if (::stat(m_archivePath.c_str(), &st) == 0 && st.st_size >= 0) {
+        block = std::clamp(static_cast<std::size_t>(st.st_size), kSmallestReadBlock, kReadBlock);
+    }
+    return archive_read_open_filename(m_archive, m_archivePath.c_str(), block) == ARCHIVE_OK;
 }
 
 void ZipExtraction::closeArchive() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QImage>
 #include <string>
 
@@ -47,6 +48,9 @@ public:
     void setStatus(const std::string& text) override;
     void refresh() override;
     void ProgBar(long currAmt, long maxAmt, bool showPercent) override;
+    // Lets events run, at most once every few hundredths of a second: the engines call it for every
+    // entry, and painting the window that often cost more than extracting small files. Labels keep
+    // the last text they were given, so the next call that runs shows the latest state.
     void processEvents() override;
 
     // batch::BatchDisplay
@@ -68,12 +72,20 @@ protected:
     void reject() override;
 
 private:
+    // True when the last handling of events lies far enough back; restarts the interval.
+    bool eventsDue();
+
     records::ProcessState& m_state;
     engines::Dialogs& m_dialogs;
     const engines::EngineAdapters& m_adapters;
     platform::TrashPlaces m_trash;
     bool m_runFinished = false;
     QImage m_progBar;
+    // What the bar shows now, so that a call that would draw the same again costs nothing.
+    QString m_progBarText;
+    int m_progBarPercent = -1;
+    // Since the window last handled its events or repainted its lines; see processEvents().
+    QElapsedTimer m_sinceEvents;
 
     QLabel* m_lblCurrentZipfile = nullptr;
     QLabel* m_lblStatus = nullptr;

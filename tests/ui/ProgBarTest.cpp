@@ -215,6 +215,30 @@ TEST_F(ProgBarTest, RedrawReplacesTheOldBar) {
     EXPECT_EQ(textInk(image).shape, referenceShape(QStringLiteral("1 of 9")));
 }
 
+// A call that would draw what the bar already shows is skipped; one that changes only the text, only
+// the fill or goes back to an earlier state must still draw.
+TEST_F(ProgBarTest, EveryChangeIsDrawnEvenWhenRepeatedCallsAreSkipped) {
+    struct Step {
+        long curr, max;
+        bool percent;
+    };
+    const Step steps[] = {
+        {1, 3, false}, {1, 3, false}, {1, 3, true}, {1, 3, true}, {2, 3, true},
+        {1, 3, true},  {5, 10, true}, {1, 2, true}, {1, 2, false}, {3, 3, false},
+    };
+    for (const Step& step : steps) {
+        const QImage image = draw(step.curr, step.max, step.percent).copy();
+        records::ProcessState state;
+        NoDialogs dialogs;
+        engines::EngineAdapters adapters;
+        frmBriskoLite fresh(state, dialogs, adapters, platform::TrashPlaces{"/nonexistent/Trash"});
+        fresh.ProgBar(step.curr, step.max, step.percent);
+        EXPECT_EQ(image, fresh.progBarImage()) << step.curr << " of " << step.max << (step.percent ? " %" : "");
+        auto* box = m_window.findChild<QLabel*>(QStringLiteral("picProgBar"));
+        EXPECT_EQ(box->pixmap().toImage().convertToFormat(QImage::Format_RGB32), image) << step.curr;
+    }
+}
+
 TEST_F(ProgBarTest, PictureBoxKeepsTheBarThroughRepaints) {
     auto* box = m_window.findChild<QLabel*>(QStringLiteral("picProgBar"));
     ASSERT_NE(box, nullptr);

@@ -1,11 +1,15 @@
 // The progress window: its controls, how it cancels and closes, the error list, and how names
 // are made safe to show.
+#include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 #include "support/QtApp.h"
 #include "support/RecordingDialogs.h"
@@ -234,6 +238,57 @@ TEST_F(frmBriskoLiteTest, EveryNameShownPassesThroughDisplayText) {
     ASSERT_EQ(done->count(), 1);
     EXPECT_EQ(done->item(0)->text(), shown);
     EXPECT_FALSE(done->isVisible());
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+TEST_F(frmBriskoLiteTest, AFloodOfEntriesIsPaintedRarelyAndEndsOnTheLastStatus) {
+    showAndWait();
+    m_window.processEvents();
+    PaintCounter paints(control("lblStatus"));
+    constexpr int kEntries = 2000;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < kEntries; ++i) {
+        m_window.setStatus("Extracting: entry" + std::to_string(i));
+        m_window.processEvents();
+    }
+    // A repaint for every entry made small archives slow; one per few hundredths of a second is plenty.
+    EXPECT_LT(paints.count, kEntries / 10);
+    EXPECT_LE(paints.count, clock.elapsed() / 20 + 2) << "in " << clock.elapsed() << " ms";
+
+    // Once the interval is over, the next call paints what the engine said last.
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    const int before = paints.count;
+    m_window.processEvents();
+    EXPECT_GT(paints.count, before);
+    EXPECT_EQ(control<QLabel>("lblStatus")->text(), QStringLiteral("Extracting: entry1999"));
+}
+
+TEST_F(frmBriskoLiteTest, CancelStillArrivesWhileEntriesFlood) {
+    showAndWait();
+    m_window.processEvents();
+    // Posted, not sent: it waits in the queue until the window lets events run.
+    QCoreApplication::postEvent(&m_window, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    QElapsedTimer clock;
+    clock.start();
+    while (!cancelRequested() && clock.elapsed() < 2000) {
+        m_window.setStatus("Extracting: one more");
+        m_window.processEvents();
+    }
+    EXPECT_TRUE(cancelRequested());
+    EXPECT_LT(clock.elapsed(), 500);
 }
 
 struct TextCase {
