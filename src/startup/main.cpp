@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <cstdlib>
 
 #include "engines/EngineAdapters.h"
 #include "engines/mdlUnACE.h"
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
     // The command line is read before Qt sees it, and Qt sees none of it: a folder named like one of
     // Qt's own options ("-reverse", "-style") must stay a folder.
     const std::string commandLine = startup::CommandLineFrom(argc, argv);
+    // Without TZ the C library checks /etc/localtime again on every local-time conversion, and the
+    // ZIP reader converts the date of every entry; naming the same file once keeps the same zone.
+    setenv("TZ", ":/etc/localtime", 0);
     static int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Brisko"));
