@@ -13,6 +13,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "support/Process.h"
+
 namespace brisko::test {
 
 namespace {
@@ -29,69 +31,14 @@ bool OnPath(const std::string& program) {
     return false;
 }
 
-struct Captured {
-    int status = -1;
-    std::string output;
-};
-
 // Runs a program found on PATH with `environment` added, its standard output captured; it is
 // killed after `seconds` (a tool that hangs on a busy display must not hang the test).
-Captured Capture(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                 double seconds) {
-    Captured result;
-    int fds[2];
-    if (pipe(fds) != 0) {
-        return result;
-    }
-    std::vector<char*> args;
-    for (const auto& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    const pid_t child = fork();
-    if (child < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return result;
-    }
-    if (child == 0) {
-        for (const auto& entry : environment) {
-            putenv(const_cast<char*>(entry.c_str()));
-        }
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        const int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, STDIN_FILENO);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    int status = 0;
-    char buffer[4096];
-    for (;;) {
-        ssize_t got = 0;
-        while ((got = read(fds[0], buffer, sizeof buffer)) > 0) {
-            result.output.append(buffer, static_cast<std::size_t>(got));
-        }
-        if (waitpid(child, &status, WNOHANG) == child) {
-            while ((got = read(fds[0], buffer, sizeof buffer)) > 0) {
-                result.output.append(buffer, static_cast<std::size_t>(got));
-            }
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    close(fds[0]);
-    return result;
+ProcessResult Capture(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                      double seconds) {
+    ProcessOptions options;
+    options.captureOutput = true;
+    options.searchPath = true;
+    return RunProcess(argv, environment, seconds, {}, options);
 }
 
 // xdotool's --name takes a regular expression; a title is matched whole and literally.
@@ -111,23 +58,8 @@ std::string ExactTitlePattern(const std::string& title) {
 // ---- BackgroundProgram ----------------------------------------------------------------------------
 
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
-                                     const std::vector<std::string>& environment) {
-    std::vector<char*> args;
-    for (const auto& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    m_pid = fork();
-    if (m_pid == 0) {
-        for (const auto& entry : environment) {
-            putenv(const_cast<char*>(entry.c_str()));
-        }
-        const int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, STDIN_FILENO);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-}
+                                     const std::vector<std::string>& environment)
+    : m_pid(StartProcess(argv, environment)) {}
 
 BackgroundProgram::~BackgroundProgram() {
     if (running()) {
@@ -183,8 +115,8 @@ std::string DesktopDriver::MissingTools() {
 std::optional<std::string> DesktopDriver::xdotool(const std::vector<std::string>& arguments) const {
     std::vector<std::string> argv{"xdotool"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    const Captured run = Capture(argv, {"DISPLAY=" + m_display}, 20);
-    if (run.status != 0) {
+    const ProcessResult run = Capture(argv, {"DISPLAY=" + m_display}, 20);
+    if (run.exitStatus != 0) {
         return std::nullopt;
     }
     return run.output;
@@ -277,7 +209,7 @@ std::optional<WindowGeometry> DesktopDriver::geometry(unsigned long window) cons
 
 bool DesktopDriver::screenshot(const std::string& path) const {
     return Capture({"import", "-display", m_display, "-window", "root", path}, {"DISPLAY=" + m_display}, 30)
-               .status == 0;
+               .exitStatus == 0;
 }
 
 std::optional<std::string> DesktopDriver::clipboardText(double seconds) const {

@@ -2,19 +2,34 @@
 
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace brisko::test {
 
 struct ProcessResult {
-    int exitStatus = -1; // -1 when it did not exit normally
+    int exitStatus = -1; // -1 when it did not exit normally or could not start
     bool timedOut = false;
+    std::string output; // what it wrote, when asked for
 };
 
-// Runs a program with `environment` ("NAME=value") added to this process's, without standard input,
-// and waits for it. While it runs, `whileRunning` is called about every 50 ms. After `timeoutSeconds`
-// the program is killed and timedOut is set.
+struct ProcessOptions {
+    std::string workingFolder; // empty: this process's
+    bool captureOutput = false; // standard output into ProcessResult::output
+    bool captureErrors = false; // standard error too, interleaved with the output
+    bool searchPath = false;    // argv[0] is a program name looked up on PATH, not a path
+};
+
+// Starts a program with `environment` ("NAME=value") set on top of this process's, without standard
+// input. Returns its process id, or -1. With output captured, `output` receives the reading end of
+// the pipe (the caller closes it).
+pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                   const ProcessOptions& options = {}, int* output = nullptr);
+
+// Starts a program as StartProcess does and waits for it. While it runs, `whileRunning` is called
+// every few tens of milliseconds. After `timeoutSeconds` the program is killed and timedOut is set.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                         double timeoutSeconds, const std::function<void()>& whileRunning = {});
+                         double timeoutSeconds, const std::function<void()>& whileRunning = {},
+                         const ProcessOptions& options = {});
 
 } // namespace brisko::test
