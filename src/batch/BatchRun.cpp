@@ -1,6 +1,5 @@
 #include "batch/BatchRun.h"
 
-#include <span>
 #include <utility>
 
 #include "batch/DeleteArchiveSet.h"
@@ -144,6 +143,7 @@ void BatchRun::RunBatch(std::string folder) {
     m_display.showWindow();
     m_display.processEvents();
 
+    WaitingArchives waiting(archives);
     for (m_archiveIndex = 1; m_archiveIndex <= m_archiveCount; ++m_archiveIndex) {
         std::string path = archives[static_cast<std::size_t>(m_archiveIndex - 1)];
         if (IndexInList(m_state.DoneList, path) == 0 && !isLaterVolume(path)) {
@@ -157,11 +157,9 @@ void BatchRun::RunBatch(std::string folder) {
             m_display.processEvents();
 
             result.Succeeded = records::kFalse;
-            WaitingArchives waiting;
-            waiting.Protect(std::span<const std::string>(archives).subspan(static_cast<std::size_t>(m_archiveIndex)),
-                            StripTrailingSeparator(destination.folder));
+            waiting.BeginExtraction(path, StripTrailingSeparator(destination.folder));
             ExtractArchive(path, destination.folder, m_state, m_display, m_adapters);
-            if (waiting.Restore()) {
+            if (waiting.EndExtraction()) {
                 result.Succeeded = records::kFalse;
             }
             if (result.Succeeded != records::kFalse) {

@@ -3,6 +3,7 @@
 #include <span>
 #include <string>
 #include <sys/types.h>
+#include <unordered_map>
 #include <vector>
 
 namespace brisko::batch {
@@ -11,35 +12,51 @@ namespace brisko::batch {
 // archive extracts next to them (an archive holding "b.rar", extracted into the folder where the
 // real b.rar waits): the waiting archive's content would be gone before it was ever extracted.
 //
-// Before an extraction each waiting archive in its destination gets a second name (a hard link,
-// or, where the file system has none, the archive itself moves to that name for the time of the
-// extraction); afterwards a waiting archive that was replaced or removed is put back from it.
-// The second names are hidden files beside the archives and never outlive Restore().
+// For the whole pass each archive has a second name, a hard link beside it, so its content
+// survives a replacement; the folders are watched (inotify), so that after an extraction only the
+// names it touched are looked at, and a waiting archive it replaced or removed is put back. Where the
+// file system has no hard links, the archives inside an extraction's destination step aside to a
+// second name for the time of that extraction instead. The second names are hidden files that never
+// outlive the object.
 class WaitingArchives {
 public:
-    WaitingArchives() = default;
-    ~WaitingArchives() { Restore(); }
+    // Guards every archive of the pass.
+    explicit WaitingArchives(std::span<const std::string> archives);
+    ~WaitingArchives();
     WaitingArchives(const WaitingArchives&) = delete;
     WaitingArchives& operator=(const WaitingArchives&) = delete;
 
-    // Protects each of `waiting` that lies below `destination` (a folder path without a trailing
-    // separator, or "/"). An archive that cannot be given a second name is left unprotected.
-    void Protect(std::span<const std::string> waiting, const std::string& destination);
+    // `archive`'s turn has come: from now on it is its own extraction's. `destination` (a folder
+    // path without a trailing separator, or "/") is where that extraction writes.
+    void BeginExtraction(const std::string& archive, const std::string& destination);
 
-    // Puts back every protected archive the extraction replaced or removed and drops the second
-    // names. True when some archive had to be put back: the extraction then did not leave all its
-    // entries, and counts as failed.
-    bool Restore();
+    // After the extraction: puts back every waiting archive it replaced or removed. True when one had
+    // to be put back: the extraction then did not leave all its entries, and counts as failed.
+    bool EndExtraction();
 
 private:
-    struct Kept {
-        std::string path;
-        std::string keep;
-        bool moved = false; // the archive itself went to `keep`; otherwise `keep` is a second link
+    struct Guard {
+        std::string keep; // the second name
         dev_t device = 0;
         ino_t inode = 0;
     };
-    std::vector<Kept> m_kept;
+    struct SteppedAside {
+        std::string path;
+        std::string keep;
+    };
+
+    std::string SecondName(const std::string& path);
+    void Watch(const std::string& folder);
+    void CollectTouched();
+
+    std::unordered_map<std::string, Guard> m_guards;  // by path
+    std::vector<std::string> m_unlinkable;             // waiting, on a file system without hard links
+    std::vector<SteppedAside> m_steppedAside;           // during one extraction
+    std::vector<std::string> m_touched;                 // names the last extraction touched
+    std::unordered_map<int, std::string> m_watches;     // inotify watch -> folder, with its separator
+    std::unordered_map<std::string, int> m_watched;     // folder -> watch
+    int m_inotify = -1;
+    bool m_lookAtAll = false; // no watch (or lost events): every guard is looked at
     unsigned m_counter = 0;
 };
 
