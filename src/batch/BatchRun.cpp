@@ -1,5 +1,6 @@
 #include "batch/BatchRun.h"
 
+#include <optional>
 #include <utility>
 
 #include "batch/DeleteArchiveSet.h"
@@ -143,7 +144,7 @@ void BatchRun::RunBatch(std::string folder) {
     m_display.showWindow();
     m_display.processEvents();
 
-    WaitingArchives waiting(archives);
+    std::optional<WaitingArchives> waiting(std::in_place, archives);
     for (m_archiveIndex = 1; m_archiveIndex <= m_archiveCount; ++m_archiveIndex) {
         std::string path = archives[static_cast<std::size_t>(m_archiveIndex - 1)];
         if (IndexInList(m_state.DoneList, path) == 0 && !isLaterVolume(path)) {
@@ -157,9 +158,9 @@ void BatchRun::RunBatch(std::string folder) {
             m_display.processEvents();
 
             result.Succeeded = records::kFalse;
-            waiting.BeginExtraction(path, StripTrailingSeparator(destination.folder));
+            waiting->BeginExtraction(path, StripTrailingSeparator(destination.folder));
             ExtractArchive(path, destination.folder, m_state, m_display, m_adapters);
-            if (waiting.EndExtraction()) {
+            if (waiting->EndExtraction()) {
                 result.Succeeded = records::kFalse;
             }
             if (result.Succeeded != records::kFalse) {
@@ -181,6 +182,7 @@ void BatchRun::RunBatch(std::string folder) {
         }
     }
 
+    waiting.reset(); // the next pass guards its own list
     if (settings.ZipsInZips == 1 && result.CancelRequested == records::kFalse && anyExtracted) {
         RunBatch(folder);
     }
