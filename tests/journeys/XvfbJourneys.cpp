@@ -200,6 +200,18 @@ protected:
         ASSERT_EQ(started_, DesktopSession::Start::WindowShown) << "\"" << title << "\" never appeared";     \
     } while (false)
 
+// For a run too short to be sure of seeing its window: it may also have ended by itself already.
+#define RUN_OR_SKIP(folder, title)                                                                           \
+    do {                                                                                                     \
+        const DesktopSession::Start started_ = start(folder, title);                                         \
+        if (started_ == DesktopSession::Start::NoDisplay) {                                                  \
+            GTEST_SKIP() << "no Xvfb display could be started";                                              \
+        }                                                                                                    \
+        ASSERT_TRUE(started_ == DesktopSession::Start::WindowShown ||                                        \
+                    started_ == DesktopSession::Start::EndedWithoutWindow)                                   \
+            << "\"" << title << "\" never appeared";                                                          \
+    } while (false)
+
 // ---- 1. default options, one archive of each kind ------------------------------------------------
 
 TEST_F(XvfbJourney, DefaultOptionsExtractEveryKindIntoBriskoedAndEndByItself) {
@@ -497,7 +509,7 @@ TEST_F(XvfbJourney, OptionsChosenWithTheKeyboardAreSavedAndFollowedByTheNextRun)
     WriteZip(m_in / "top.zip", ZipFiles({{"t.txt", "top"}}));
     WriteZip(m_in / "sub/mid.zip", ZipFiles({{"m/m.txt", "middle"}}));
     WriteRar(m_in / "sub/deeper/inner", RarFiles({{"i.txt", "inner"}}), RarFormat::Rar4);
-    START_OR_SKIP(m_in.path(), kProgress);
+    RUN_OR_SKIP(m_in.path(), kProgress);
     ASSERT_TRUE(m_session.program().waitForExit(60)) << "the window did not go by itself";
     EXPECT_EQ(m_session.program().exitStatus(), 0);
 
