@@ -15,6 +15,7 @@
 
 #include "enginelibs/ZipFixtures.h"
 #include "support/AceFixtures.h"
+#include "support/ArchiveBytes.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -23,58 +24,15 @@ namespace brisko::test::hostile {
 namespace {
 
 using Kind = HostileEntry::Kind;
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kMaxComponent = 255;
 constexpr std::size_t kMaxPath = 4096;
-constexpr std::uint32_t kDosTime = (40u << 25) | (9u << 21) | (13u << 16) | (12u << 11);
 
 // ---- RAR blocks, written here rather than with WriteRar because the hostile cases need what an
 // honest archiver never writes: any mode bits, Windows hosts, every RAR 5 redirection type.
 
-std::uint32_t Crc(const std::string& data) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (const unsigned char c : data) {
-        crc ^= c;
-        for (int k = 0; k < 8; ++k) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
-    }
-    return ~crc;
-}
-
-void Le(Bytes& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
-void Vint(Bytes& out, std::uint64_t value) {
-    do {
-        out.push_back(static_cast<std::uint8_t>((value & 0x7F) | (value > 0x7F ? 0x80 : 0)));
-        value >>= 7;
-    } while (value != 0);
-}
-
 void Append(Bytes& out, const std::string& text) {
     out.insert(out.end(), text.begin(), text.end());
-}
-
-Bytes Rar4Block(const Bytes& body) {
-    Bytes block;
-    Le(block, Crc(std::string(body.begin(), body.end())) & 0xFFFF, 2);
-    block.insert(block.end(), body.begin(), body.end());
-    return block;
-}
-
-Bytes Rar5Block(const Bytes& body) {
-    Bytes sized;
-    Vint(sized, body.size());
-    sized.insert(sized.end(), body.begin(), body.end());
-    Bytes block;
-    Le(block, Crc(std::string(sized.begin(), sized.end())), 4);
-    block.insert(block.end(), sized.begin(), sized.end());
-    return block;
 }
 
 std::string Backslashed(std::string name) {

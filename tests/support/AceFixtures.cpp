@@ -2,37 +2,16 @@
 
 #include <fstream>
 
+#include "support/ArchiveBytes.h"
+
 namespace brisko::test {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t kDosTime = (40u << 25) | (9u << 21) | (13u << 16) | (12u << 11); // 2020-09-13 12:00
-
-// The format's CRC: CRC-32 started at all ones and never inverted at the end; written here
-// independently of the engine's so that a shared mistake cannot hide.
-std::uint32_t AceCrc(const Bytes& bytes) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (const std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
-    }
-    return crc;
-}
-
-void Le(Bytes& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
 
 // A block: the low 16 bits of the header's CRC and its size in front of the header (type byte
 // onwards), then the data that follows it.
 Bytes Block(const Bytes& header, const std::string& data = {}) {
     Bytes out;
-    Le(out, AceCrc(header) & 0xFFFFu, 2);
+    Le(out, Crc32Register(header) & 0xFFFFu, 2);
     Le(out, header.size(), 2);
     out.insert(out.end(), header.begin(), header.end());
     out.insert(out.end(), data.begin(), data.end());
@@ -61,7 +40,7 @@ Bytes FileBlock(const AceItem& item) {
     Le(h, data.size(), 4);
     Le(h, kDosTime, 4);
     Le(h, item.attributes, 4);
-    Le(h, AceCrc(Bytes(data.begin(), data.end())), 4);
+    Le(h, Crc32Register(Bytes(data.begin(), data.end())), 4);
     h.push_back(0);   // method: stored
     h.push_back(3);   // quality
     Le(h, 0x000A, 2); // dictionary parameter

@@ -3,58 +3,10 @@
 #include <cstdint>
 #include <fstream>
 
+#include "support/ArchiveBytes.h"
+
 namespace brisko::test {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t kDosTime = (40u << 25) | (9u << 21) | (13u << 16) | (12u << 11); // 2020-09-13 12:00
-
-// Bitwise CRC-32, independent of the engine's.
-std::uint32_t Crc(const std::string& data) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (const unsigned char c : data) {
-        crc ^= c;
-        for (int k = 0; k < 8; ++k) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
-    }
-    return ~crc;
-}
-
-std::uint32_t Crc(const Bytes& data) {
-    return Crc(std::string(data.begin(), data.end()));
-}
-
-void Le(Bytes& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
-void Vint(Bytes& out, std::uint64_t value) {
-    do {
-        out.push_back(static_cast<std::uint8_t>((value & 0x7F) | (value > 0x7F ? 0x80 : 0)));
-        value >>= 7;
-    } while (value != 0);
-}
-
-Bytes Rar4Block(const Bytes& body) {
-    Bytes block;
-    Le(block, Crc(body) & 0xFFFF, 2);
-    block.insert(block.end(), body.begin(), body.end());
-    return block;
-}
-
-Bytes Rar5Block(const Bytes& body) {
-    Bytes sized;
-    Vint(sized, body.size());
-    sized.insert(sized.end(), body.begin(), body.end());
-    Bytes block;
-    Le(block, Crc(sized), 4);
-    block.insert(block.end(), sized.begin(), sized.end());
-    return block;
-}
 
 // One file header with its data piece.
 Bytes Rar4Entry(const RarItem& item, const std::string& piece, bool continued, bool continues) {
