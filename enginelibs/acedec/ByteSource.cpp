@@ -35,7 +35,7 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path) {
         ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<FileSource>(new FileSource(fd, static_cast<std::uint64_t>(st.st_size)));
+    return std::unique_ptr<FileSource>(new FileSource(fd, st));
 }
 
 FileSource::~FileSource() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace brisko::acedec {
@@ -51,11 +52,16 @@ public:
     std::uint64_t size() const override { return m_size; }
     std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t length) const override;
 
+    // What the file was when it was opened (device, inode, size).
+    const struct stat& info() const { return m_info; }
+
 private:
-    FileSource(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    FileSource(int fd, const struct stat& info)
+        : m_fd(fd), m_size(static_cast<std::uint64_t>(info.st_size)), m_info(info) {}
 
     int m_fd = -1;
     std::uint64_t m_size = 0;
+    struct stat m_info {};
 };
 
 } // namespace brisko::acedec

@@ -54,16 +54,36 @@ FileVolumeProvider::FileVolumeProvider(std::string firstPath) : m_firstPath(std:
     }
 }
 
+std::unique_ptr<ByteSource> FileVolumeProvider::opened(const std::string& path) {
+    auto source = FileSource::open(path);
+    if (source) {
+        m_opened.emplace_back(path, source->info());
+        if (m_observer) {
+            m_observer(path, source->info());
+        }
+    }
+    return source;
+}
+
+void FileVolumeProvider::observe(Observer observer) {
+    m_observer = std::move(observer);
+    for (const auto& [path, info] : m_opened) {
+        if (m_observer) {
+            m_observer(path, info);
+        }
+    }
+}
+
 std::unique_ptr<ByteSource> FileVolumeProvider::openVolume(unsigned index) {
     if (index == 0) {
-        return FileSource::open(m_firstPath);
+        return opened(m_firstPath);
     }
     for (const bool upper : {m_upperFirst, !m_upperFirst}) {
         const std::string name = volumeFileName(m_firstPath, index, upper);
         if (name.empty()) {
             return nullptr;
         }
-        if (auto source = FileSource::open(name)) {
+        if (auto source = opened(name)) {
             return source;
         }
     }

@@ -3,6 +3,7 @@
 #include "acedec/ByteSource.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,9 +35,18 @@ public:
 
     std::unique_ptr<ByteSource> openVolume(unsigned index) override;
 
+    // Called with each file the moment it is opened as a volume, and at once with every one opened
+    // before (each time it was opened).
+    using Observer = std::function<void(const std::string& path, const struct stat& info)>;
+    void observe(Observer observer);
+
 private:
+    std::unique_ptr<ByteSource> opened(const std::string& path);
+
     std::string m_firstPath;
     bool m_upperFirst = false;
+    Observer m_observer;
+    std::vector<std::pair<std::string, struct stat>> m_opened;
 };
 
 // Volumes held in memory (tests, fuzzing, archives already loaded). The bytes are borrowed and must

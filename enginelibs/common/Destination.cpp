@@ -1,6 +1,9 @@
 #include "common/Destination.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +21,41 @@ constexpr std::size_t kWriteBuffer = std::size_t(1) << 20;
 constexpr int kTempAttempts = 100;
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Temporary names: ".brisko-<pid>-<counter>.part".
+constexpr std::string_view kTempPrefix = ".brisko-";
+constexpr std::string_view kTempSuffix = ".part";
+
+// The process that made a temporary, or 0 when the name is not one of ours.
+pid_t temporaryOwner(std::string_view name) {
+    if (name.size() <= kTempPrefix.size() + kTempSuffix.size() || name.substr(0, kTempPrefix.size()) != kTempPrefix ||
+        name.substr(name.size() - kTempSuffix.size()) != kTempSuffix) {
+        return 0;
+    }
+    name = name.substr(kTempPrefix.size(), name.size() - kTempPrefix.size() - kTempSuffix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == name.size() || dash > 9) {
+        return 0;
+    }
+    pid_t pid = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (i == dash) {
+            continue;
+        }
+        if (name[i] < '0' || name[i] > '9') {
+            return 0;
+        }
+        if (i < dash) {
+            pid = pid * 10 + (name[i] - '0');
+        }
+    }
+    return pid;
+}
+
+// The path through which an open file can be given a name (O_TMPFILE files have none).
+std::string procPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
 
 int openChildFolder(int parent, const char* name) {
     int fd;
@@ -42,11 +80,14 @@ ExistingTarget::Kind kindOf(mode_t mode) {
 
 } // namespace
 
-Destination::Destination(const std::string& folder) : m_umask(currentUmask()), m_pid(::getpid()) {
+Destination::Destination(const std::string& folder, const RunGuard* guard)
+    : m_umask(currentUmask()), m_pid(::getpid()), m_guard(guard) {
     m_root = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_root < 0) {
         m_error = errno;
     }
+    // An unnamed file is named through /proc; without it every file needs a temporary name.
+    m_unnamed = ::access("/proc/self/fd", X_OK) == 0;
 }
 
 Destination::~Destination() {
@@ -245,12 +286,26 @@ Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, Pendin
     const mode_t mode = fileMode(archivedMode, m_umask);
     int fd = -1;
     std::string tempName;
-    const bool made = createTemp(tempName, [&](const char* name) {
-        fd = ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        return fd >= 0 ? 0 : -1;
-    });
-    if (!made) {
-        return Outcome::Failed;
+    if (m_unnamed) {
+        // A file without a name until it is whole: a failed entry, or a killed process, leaves
+        // nothing behind at all.
+        fd = ::openat(folder, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+        if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT)) {
+            m_unnamed = false; // the file system cannot
+        } else if (fd < 0) {
+            m_error = errno;
+            return Outcome::Failed;
+        }
+    }
+    if (!m_unnamed) {
+        sweepStaleTemporaries(folder, std::string(path.folder()));
+        const bool made = createTemp(tempName, [&](const char* name) {
+            fd = ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            return fd >= 0 ? 0 : -1;
+        });
+        if (!made) {
+            return Outcome::Failed;
+        }
     }
     ++m_openFiles;
     file.m_owner = this;
@@ -274,6 +329,72 @@ Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, Pendin
     return Outcome::Done;
 }
 
+bool Destination::isProtected(int folder, const std::string& name) {
+    struct stat st {};
+    return m_guard != nullptr && ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           m_guard->protects(st);
+}
+
+Outcome Destination::placeFile(int folder, int fd, std::string& tempName, const std::string& target,
+                               int& error) {
+    if (tempName.empty()) {
+        const std::string source = procPath(fd);
+        if (::linkat(AT_FDCWD, source.c_str(), folder, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return Outcome::Done;
+        }
+        if (errno != EEXIST) {
+            error = errno;
+            return Outcome::Failed;
+        }
+        // A link never replaces: the whole new file gets a name of its own, then takes the target's.
+        if (isProtected(folder, target)) {
+            return Outcome::Protected;
+        }
+        if (!createTemp(tempName, [&](const char* name) {
+                return ::linkat(AT_FDCWD, source.c_str(), folder, name, AT_SYMLINK_FOLLOW);
+            })) {
+            error = m_error;
+            return Outcome::Failed;
+        }
+    } else if (isProtected(folder, target)) {
+        return Outcome::Protected;
+    }
+    if (::renameat(folder, tempName.c_str(), folder, target.c_str()) != 0) {
+        error = errno;
+        return Outcome::Failed;
+    }
+    tempName.clear();
+    return Outcome::Done;
+}
+
+void Destination::sweepStaleTemporaries(int folder, const std::string& relative) {
+    if (!m_swept.insert(relative).second) {
+        return;
+    }
+    const int copy = ::dup(folder);
+    DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (dir == nullptr) {
+        if (copy >= 0) {
+            ::close(copy);
+        }
+        return;
+    }
+    ::rewinddir(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t owner = temporaryOwner(entry->d_name);
+        // Only what a process that no longer runs left: a live one may still be writing it.
+        if (owner <= 0 || owner == m_pid || ::kill(owner, 0) == 0 || errno != ESRCH) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
+            ::unlinkat(folder, entry->d_name, 0);
+        }
+    }
+    ::closedir(dir);
+}
+
 Outcome Destination::makeLink(const SafePath& path, std::string_view target, Separators separators,
                               const timespec& mtime, LinkVerdict& verdict) {
     std::string text;
@@ -286,13 +407,26 @@ Outcome Destination::makeLink(const SafePath& path, std::string_view target, Sep
     if (walk != Walk::Open) {
         return outcomeOf(walk);
     }
+    const std::string leaf(path.leaf());
+    const timespec times[2] = {mtime, mtime};
+    if (::symlinkat(text.c_str(), folder, leaf.c_str()) == 0) {
+        ::utimensat(folder, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        return Outcome::Done;
+    }
+    if (errno != EEXIST) {
+        m_error = errno;
+        return Outcome::Failed;
+    }
+    // Something is there: the link is made under a temporary name and takes its place.
+    if (isProtected(folder, leaf)) {
+        return Outcome::Protected;
+    }
     std::string tempName;
     if (!createTemp(tempName, [&](const char* name) { return ::symlinkat(text.c_str(), folder, name); })) {
         return Outcome::Failed;
     }
-    const timespec times[2] = {mtime, mtime};
     ::utimensat(folder, tempName.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    if (::renameat(folder, tempName.c_str(), folder, std::string(path.leaf()).c_str()) != 0) {
+    if (::renameat(folder, tempName.c_str(), folder, leaf.c_str()) != 0) {
         const int error = errno;
         ::unlinkat(folder, tempName.c_str(), 0);
         if (error == EISDIR || error == ENOTEMPTY || error == EEXIST) {

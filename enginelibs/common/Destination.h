@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/PendingFile.h"
+#include "common/RunGuard.h"
 #include "common/SafePath.h"
 
 namespace brisko::enginelib {
@@ -21,6 +22,7 @@ enum class Outcome {
     Conflict, // something of another kind is in the way: a file where a folder is needed, or a folder
               // where a file or link is to go
     Failed,   // the system refused (errno in Destination::error())
+    Protected, // the target is one of the files the run's guard protects (an archive of the run)
 };
 
 struct ExistingTarget {
@@ -38,12 +40,16 @@ struct ExistingTarget {
 // Modes follow FileModes: set-id bits dropped, the umask applied, the owner keeps read and write.
 // Devices, FIFOs and sockets are never created: there is no operation for them.
 //
+// A file or link replaces what is at its name only when that is not a file the guard protects; a
+// folder is never replaced.
+//
 // Not safe against other processes rearranging the tree while it works; safe against anything an
 // archive can contain.
 class Destination {
 public:
-    // Opens `folder`, which must exist. Check isOpen(); error() tells why not.
-    explicit Destination(const std::string& folder);
+    // Opens `folder`, which must exist. Check isOpen(); error() tells why not. `guard` (may be null)
+    // must outlive the object.
+    explicit Destination(const std::string& folder, const RunGuard* guard = nullptr);
     ~Destination();
     Destination(const Destination&) = delete;
     Destination& operator=(const Destination&) = delete;
@@ -65,9 +71,14 @@ public:
     // fileMode. Only one file at a time uses the object's write buffer; further ones write unbuffered.
     Outcome beginFile(const SafePath& path, mode_t archivedMode, PendingFile& file);
 
+    // From now on files are made under a temporary name, as on a file system that cannot keep a file
+    // unnamed until it is whole; temporaries that dead processes left in a folder are removed when a
+    // file is first begun there.
+    void useNamedTemporaries() { m_unnamed = false; }
+
     // Makes `path` a symbolic link to `target`, replacing a file or link already there (never a
-    // folder: Conflict). The target is checked with checkLinkTarget and created in its normalised
-    // form; an unsafe one gives Refused and `verdict` says why.
+    // folder: Conflict; never a protected file: Protected). The target is checked with checkLinkTarget
+    // and created in its normalised form; an unsafe one gives Refused and `verdict` says why.
     Outcome makeLink(const SafePath& path, std::string_view target, Separators separators,
                      const timespec& mtime, LinkVerdict& verdict);
 
@@ -85,6 +96,11 @@ private:
     void closeFolders();
     bool createTemp(std::string& name, const std::function<int(const char*)>& make);
     std::string nextTempName();
+    bool isProtected(int folder, const std::string& name);
+    // Puts a finished file under `target` in `folder`: an unnamed one (`tempName` empty) is linked
+    // there, a named one renamed. `tempName` names whatever temporary is left to remove on failure.
+    Outcome placeFile(int folder, int fd, std::string& tempName, const std::string& target, int& error);
+    void sweepStaleTemporaries(int folder, const std::string& relative);
 
     int m_root = -1;
     int m_error = 0;
@@ -102,6 +118,9 @@ private:
     int m_openFiles = 0; // pending files, which borrow folder descriptors
     pid_t m_pid;
     unsigned long m_tempCounter = 0;
+    const RunGuard* m_guard = nullptr;
+    bool m_unnamed = true;                          // files start unnamed (O_TMPFILE) while that works
+    std::unordered_set<std::string> m_swept;        // folders cleared of dead runs' temporaries
 };
 
 } // namespace brisko::enginelib

@@ -64,32 +64,38 @@ bool PendingFile::write(const void* data, std::size_t size) {
     return true;
 }
 
-bool PendingFile::commit(const timespec& mtime) {
+Outcome PendingFile::commit(const timespec& mtime) {
     if (m_fd < 0) {
-        return false;
+        return Outcome::Failed;
     }
     if (!flush()) {
-        return fail(errno);
-    }
-    if (m_fixMode != 0 && ::fchmod(m_fd, m_fixMode) != 0) {
-        return fail(errno);
+        fail(errno);
+        return Outcome::Failed;
     }
     const timespec times[2] = {mtime, mtime};
-    if (::futimens(m_fd, times) != 0) {
-        return fail(errno);
+    if ((m_fixMode != 0 && ::fchmod(m_fd, m_fixMode) != 0) || ::futimens(m_fd, times) != 0) {
+        fail(errno);
+        return Outcome::Failed;
     }
-    // close() is where some file systems report a failed write.
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0) {
-        return fail(errno);
+    // close() is where some file systems report a failed write; those are the ones that need a
+    // temporary name, so a named file is closed first. An unnamed one needs its descriptor to be linked.
+    if (!m_tempName.empty()) {
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0) {
+            fail(errno);
+            return Outcome::Failed;
+        }
     }
-    if (::renameat(m_folder, m_tempName.c_str(), m_folder, m_targetName.c_str()) != 0) {
-        return fail(errno);
+    int error = 0;
+    const Outcome placed = m_owner->placeFile(m_folder, m_fd, m_tempName, m_targetName, error);
+    if (placed != Outcome::Done) {
+        m_error = error;
+        abandon();
+        return placed;
     }
-    m_tempName.clear();
-    abandon(); // nothing left to remove; releases the folder and the buffer
-    return true;
+    abandon(); // nothing left to remove; closes an unnamed file, releases the folder and the buffer
+    return Outcome::Done;
 }
 
 void PendingFile::abandon() {

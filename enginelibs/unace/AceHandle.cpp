@@ -133,6 +133,11 @@ void AceHandle::setPassword(const char* password) {
     m_archive->setPassword(*m_password);
 }
 
+void AceHandle::setGuard(const BriskoGuard* guard) {
+    m_guard.set(guard);
+    m_volumes->observe([this](const std::string& path, const struct stat& info) { m_guard.fileRead(path, info); });
+}
+
 std::string AceHandle::volumePath(unsigned index) const {
     if (index == 0) {
         return m_path;
@@ -214,7 +219,7 @@ int AceHandle::openDestination(const char* destFolder) {
         if (m_destination) {
             m_destination->finish();
         }
-        m_destination = std::make_unique<Destination>(root);
+        m_destination = std::make_unique<Destination>(root, &m_guard);
         m_destinationRoot = root;
     }
     return m_destination->isOpen() ? 0 : ACE_ERR_CREATE;
@@ -317,10 +322,11 @@ int AceHandle::extractFile(const SafePath& path, const timespec& mtime) {
         file.abandon();
         return codeOf(status);
     }
-    if (!file.commit(mtime)) {
-        return file.error() == ENOSPC || file.error() == EIO ? ACE_ERR_WRITE : ACE_ERR_CREATE;
+    outcome = file.commit(mtime);
+    if (outcome == Outcome::Failed && (file.error() == ENOSPC || file.error() == EIO)) {
+        return ACE_ERR_WRITE;
     }
-    return 0;
+    return outcome == Outcome::Done ? 0 : ACE_ERR_CREATE;
 }
 
 } // namespace brisko::enginelib::ace

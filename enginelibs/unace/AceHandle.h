@@ -8,8 +8,10 @@
 
 #include "acedec/Archive.h"
 #include "acedec/VolumeProvider.h"
+#include "api/briskoguard.h"
 #include "api/unace.h"
 #include "common/Destination.h"
+#include "common/RunGuard.h"
 
 namespace brisko::enginelib::ace {
 
@@ -27,6 +29,7 @@ public:
     // Writes the current entry below `destFolder` (see api/unace.h for the codes).
     int processFile(int operation, const char* destFolder);
     void setPassword(const char* password);
+    void setGuard(const BriskoGuard* guard);
     // Gives the folders made their modes and times and forgets the password. Always 0.
     int close();
 
@@ -40,6 +43,7 @@ private:
     std::string volumePath(unsigned index) const;
 
     std::uint32_t m_magic = kMagic;
+    RunGuard m_guard; // before the volumes, which report to it
     std::string m_path;
     std::unique_ptr<acedec::FileVolumeProvider> m_volumes;
     std::unique_ptr<acedec::Archive> m_archive;

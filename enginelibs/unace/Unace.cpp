@@ -1,5 +1,6 @@
 // The engine's exported symbols; everything else in the library is hidden.
 #pragma GCC visibility push(default)
+#include "api/briskoguard.h"
 #include "api/unace.h"
 #pragma GCC visibility pop
 
@@ -84,6 +85,16 @@ void ACESetPassword(void* hArcData, char* Password) {
     }
     try {
         static_cast<AceHandle*>(hArcData)->setPassword(Password);
+    } catch (...) {
+    }
+}
+
+void ACESetGuard(void* hArcData, const BriskoGuard* guard) {
+    if (!isHandle(hArcData)) {
+        return;
+    }
+    try {
+        static_cast<AceHandle*>(hArcData)->setGuard(guard);
     } catch (...) {
     }
 }

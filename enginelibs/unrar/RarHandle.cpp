@@ -195,6 +195,11 @@ void RarHandle::setPassword(const char* password) {
     m_password = std::string(password != nullptr ? password : "");
 }
 
+void RarHandle::setGuard(const BriskoGuard* guard) {
+    m_guard.set(guard);
+    m_volumes.observe([this](const std::string& path, const struct stat& info) { m_guard.fileRead(path, info); });
+}
+
 int RarHandle::readHeader(RARHeaderData& header) {
     if (!m_scanned) {
         if (!m_password) {
@@ -278,7 +283,7 @@ int RarHandle::resolveTarget(const Entry& entry, const char* destPath, const cha
         if (m_destination) {
             m_destination->finish();
         }
-        m_destination = std::make_unique<Destination>(root);
+        m_destination = std::make_unique<Destination>(root, &m_guard);
         m_destinationRoot = root;
     }
     return m_destination->isOpen() ? 0 : ERAR_ECREATE;
@@ -419,10 +424,11 @@ int RarHandle::extract(const Entry& entry, bool write, const char* destPath, con
         file.abandon();
         return result;
     }
-    if (!file.commit(entry.mtime)) {
-        return file.error() == ENOSPC ? ERAR_EWRITE : ERAR_ECREATE;
+    outcome = file.commit(entry.mtime);
+    if (outcome == Outcome::Failed && file.error() == ENOSPC) {
+        return ERAR_EWRITE;
     }
-    return 0;
+    return outcomeCode(outcome);
 }
 
 int RarHandle::decode(std::size_t index, const Entry& entry, PendingFile* file, const SafePath* path) {

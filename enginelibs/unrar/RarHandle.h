@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "api/briskoguard.h"
 #include "api/unrar.h"
 #include "common/Destination.h"
+#include "common/RunGuard.h"
 #include "unrar/Archive.h"
 #include "unrar/PlainStream.h"
 
@@ -23,6 +25,7 @@ public:
     int readHeader(RARHeaderData& header);
     int processFile(int operation, const char* destPath, const char* destName);
     void setPassword(const char* password);
+    void setGuard(const BriskoGuard* guard);
     int close();
 
     std::uint32_t magic() const { return m_magic; }
@@ -38,6 +41,7 @@ private:
     const Rar5Keys* rar5Keys(const Entry& entry);
 
     std::uint32_t m_magic = kMagic;
+    RunGuard m_guard; // before the volumes, which report to it
     Volumes m_volumes;
     Archive m_archive;
     KeyCache m_keys;

@@ -1,5 +1,6 @@
 // The engine's exported symbols; everything else in the library is hidden.
 #pragma GCC visibility push(default)
+#include "api/briskoguard.h"
 #include "api/unrar.h"
 #pragma GCC visibility pop
 
@@ -83,6 +84,16 @@ void RARSetPassword(void* hArcData, char* Password) {
     }
     try {
         static_cast<RarHandle*>(hArcData)->setPassword(Password);
+    } catch (...) {
+    }
+}
+
+void RARSetGuard(void* hArcData, const BriskoGuard* guard) {
+    if (!isHandle(hArcData)) {
+        return;
+    }
+    try {
+        static_cast<RarHandle*>(hArcData)->setGuard(guard);
     } catch (...) {
     }
 }

@@ -23,7 +23,7 @@ void Volumes::truncate(std::size_t count) {
         }
         if (m_fds.size() == m_paths.size()) {
             m_fds.pop_back();
-            m_sizes.pop_back();
+            m_infos.pop_back();
         }
         m_paths.pop_back();
     }
@@ -35,12 +35,13 @@ bool Volumes::open(std::size_t volume) {
     }
     if (m_fds.size() < m_paths.size()) {
         m_fds.resize(m_paths.size(), -1);
-        m_sizes.resize(m_paths.size(), 0);
+        m_infos.resize(m_paths.size());
     }
     if (m_fds[volume] >= 0) {
         return true;
     }
-    const int fd = ::open(m_paths[volume].c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO named like a volume would otherwise wait for a writer for ever.
+    const int fd = ::open(m_paths[volume].c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -50,12 +51,24 @@ bool Volumes::open(std::size_t volume) {
         return false;
     }
     m_fds[volume] = fd;
-    m_sizes[volume] = static_cast<std::uint64_t>(info.st_size);
+    m_infos[volume] = info;
+    if (m_observer) {
+        m_observer(m_paths[volume], info);
+    }
     return true;
 }
 
+void Volumes::observe(Observer observer) {
+    m_observer = std::move(observer);
+    for (std::size_t volume = 0; m_observer && volume < m_fds.size(); ++volume) {
+        if (m_fds[volume] >= 0) {
+            m_observer(m_paths[volume], m_infos[volume]);
+        }
+    }
+}
+
 std::uint64_t Volumes::size(std::size_t volume) {
-    return open(volume) ? m_sizes[volume] : 0;
+    return open(volume) ? static_cast<std::uint64_t>(m_infos[volume].st_size) : 0;
 }
 
 long long Volumes::readSome(std::size_t volume, std::uint64_t offset, void* data, std::size_t size) {

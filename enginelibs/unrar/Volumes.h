@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace brisko::enginelib::rar {
@@ -21,8 +23,12 @@ public:
     void truncate(std::size_t count);
 
     // False when the file cannot be opened (it was present when the set was scanned, so this means
-    // it went away).
+    // it went away) or is no regular file; a FIFO does not block the call.
     bool open(std::size_t volume);
+
+    // Called with each volume the moment it is opened, and at once with those open already.
+    using Observer = std::function<void(const std::string& path, const struct stat& info)>;
+    void observe(Observer observer);
     std::uint64_t size(std::size_t volume);
     // Reads exactly `size` bytes at `offset`; false on a short read or an error.
     bool read(std::size_t volume, std::uint64_t offset, void* data, std::size_t size);
@@ -32,7 +38,8 @@ public:
 private:
     std::vector<std::string> m_paths;
     std::vector<int> m_fds;
-    std::vector<std::uint64_t> m_sizes;
+    std::vector<struct stat> m_infos;
+    Observer m_observer;
 };
 
 // The name of the volume after `current` in a set named like `first`: name.partN.rar keeps the digit

@@ -88,12 +88,13 @@ Utf8Locale::~Utf8Locale() {
 }
 
 ZipExtraction::ZipExtraction(int includeCount, char** includes, int excludeCount, char** excludes,
-                             const DCL& options, const USERFUNCTIONS* callbacks)
+                             const DCL& options, const USERFUNCTIONS* callbacks, const BriskoGuard* guard)
     : m_includeCount(includes != nullptr ? includeCount : 0), m_includes(includes),
       m_excludeCount(excludes != nullptr ? excludeCount : 0), m_excludes(excludes), m_options(options) {
     if (callbacks != nullptr) {
         m_callbacks = *callbacks;
     }
+    m_guard.set(guard);
     m_archivePath = options.lpszZipFN != nullptr ? options.lpszZipFN : "";
     m_destinationText =
         options.lpszExtractDir != nullptr && *options.lpszExtractDir != '\0' ? options.lpszExtractDir : ".";
@@ -110,10 +111,32 @@ ZipExtraction::ZipExtraction(int includeCount, char** includes, int excludeCount
 
 ZipExtraction::~ZipExtraction() {
     closeArchive();
+    if (m_archiveFd >= 0) {
+        ::close(m_archiveFd);
+    }
     explicit_bzero(m_password, sizeof m_password);
 }
 
 // ---- the reader ---------------------------------------------------------------------------------
+
+bool ZipExtraction::openFile(std::string& reason) {
+    // Without blocking: a FIFO under the archive's name would otherwise wait for a writer for ever.
+    m_archiveFd = ::open(m_archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_archiveFd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(m_archiveFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        reason = "not a regular file";
+        ::close(m_archiveFd);
+        m_archiveFd = -1;
+        return false;
+    }
+    m_archiveSize = st.st_size;
+    m_guard.fileRead(m_archivePath, st);
+    return true;
+}
 
 bool ZipExtraction::openArchive() {
     m_archive = archive_read_new();
@@ -127,12 +150,10 @@ bool ZipExtraction::openArchive() {
     archive_read_set_format_option(m_archive, "zip", "hdrcharset", "CP437");
     archive_read_set_passphrase_callback(m_archive, this, &ZipExtraction::passphraseCallback);
     // The size only picks the buffer; the reader finds out on its own what the file really holds.
-    std::size_t block = kReadBlock;
-    struct stat st {};
-    if (::stat(m_archivePath.c_str(), &st) == 0 && st.st_size >= 0) {
-        block = std::clamp(static_cast<std::size_t>(st.st_size), kSmallestReadBlock, kReadBlock);
-    }
-    return archive_read_open_filename(m_archive, m_archivePath.c_str(), block) == ARCHIVE_OK;
+    const std::size_t block =
+        std::clamp(static_cast<std::size_t>(m_archiveSize), kSmallestReadBlock, kReadBlock);
+    return ::lseek(m_archiveFd, 0, SEEK_SET) == 0 &&
+           archive_read_open_fd(m_archive, m_archiveFd, block) == ARCHIVE_OK;
 }
 
 void ZipExtraction::closeArchive() {
@@ -143,15 +164,11 @@ void ZipExtraction::closeArchive() {
 }
 
 int ZipExtraction::openFailureCode() const {
-    const int fd = ::open(m_archivePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return kZipNotZip;
-    }
     char signature[4] = {};
-    const ssize_t got = ::read(fd, signature, sizeof signature);
-    ::close(fd);
     // Local headers without a central directory: a ZIP that lost its end.
-    return got == 4 && std::memcmp(signature, "PK\3\4", 4) == 0 ? kZipBroken : kZipNotZip;
+    return ::pread(m_archiveFd, signature, sizeof signature, 0) == 4 && std::memcmp(signature, "PK\3\4", 4) == 0
+               ? kZipBroken
+               : kZipNotZip;
 }
 
 // After the reader gave up inside an entry it refuses every further call; a fresh reader positioned
@@ -201,6 +218,10 @@ int ZipExtraction::run() {
     if (m_archivePath.empty()) {
         return kZipNotZip;
     }
+    if (std::string reason; !openFile(reason)) {
+        emit("     error: " + printable(m_archivePath) + "  (" + reason + ")\n");
+        return m_halted ? kZipStopped : kZipNotZip;
+    }
     if (!openArchive()) {
         const int code = openFailureCode();
         emit("     error: " + printable(m_archivePath) + "  (" + errorText(m_archive) + ")\n");
@@ -209,7 +230,7 @@ int ZipExtraction::run() {
     }
     const bool listing = m_options.nvflag != 0;
     if (!listing) {
-        m_destination = std::make_unique<Destination>(m_destinationText);
+        m_destination = std::make_unique<Destination>(m_destinationText, &m_guard);
         if (!m_destination->isOpen()) {
             emit("     error: " + printable(m_destinationText) + "  (" +
                  std::strerror(m_destination->error()) + ")\n");
@@ -403,8 +424,11 @@ void ZipExtraction::extractFile(archive_entry* entry, const SafePath& path) {
         dataFailed(status, path);
         return;
     }
-    if (!file.commit(mtime)) {
+    const Outcome placed = file.commit(mtime);
+    if (placed == Outcome::Failed) {
         writeFailed(path, file.error());
+    } else {
+        fail(placed, path);
     }
 }
 
@@ -505,6 +529,9 @@ void ZipExtraction::fail(Outcome outcome, const SafePath& path) {
         return;
     case Outcome::Refused:
         refuse(m_entryName, "path passes through a symbolic link");
+        return;
+    case Outcome::Protected:
+        refuse(m_entryName, "would replace an archive of this run");
         return;
     case Outcome::Conflict:
         fault(kZipWriteFailed);

@@ -8,8 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "api/briskoguard.h"
 #include "api/unzip32.h"
 #include "common/Destination.h"
+#include "common/RunGuard.h"
 
 struct archive;
 struct archive_entry;
@@ -63,9 +65,9 @@ private:
 // anything. Reads the archive with libarchive and writes through a Destination.
 class ZipExtraction {
 public:
-    // The pointers must stay valid while run() works. `callbacks` may be null.
+    // The pointers must stay valid while run() works. `callbacks` and `guard` may be null.
     ZipExtraction(int includeCount, char** includes, int excludeCount, char** excludes, const DCL& options,
-                  const USERFUNCTIONS* callbacks);
+                  const USERFUNCTIONS* callbacks, const BriskoGuard* guard = nullptr);
     ~ZipExtraction();
     ZipExtraction(const ZipExtraction&) = delete;
     ZipExtraction& operator=(const ZipExtraction&) = delete;
@@ -79,6 +81,8 @@ private:
     static const char* passphraseCallback(struct archive* reader, void* self);
     const char* nextPassword();
 
+    // Opens the archive file itself, once: every reader of this call reads that same file.
+    bool openFile(std::string& reason);
     bool openArchive();
     void closeArchive();
     int openFailureCode() const;
@@ -116,6 +120,9 @@ private:
     const DCL& m_options;
     USERFUNCTIONS m_callbacks{};
     std::string m_archivePath;
+    int m_archiveFd = -1;
+    std::int64_t m_archiveSize = 0;
+    RunGuard m_guard;
     std::string m_destinationText; // as the caller wrote it, for progress lines
     Duplicates m_duplicates;
     bool m_replaceAll = false;

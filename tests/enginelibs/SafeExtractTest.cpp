@@ -1,10 +1,13 @@
+#include <algorithm>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "common/Destination.h"
 #include "common/FileModes.h"
+#include "common/RunGuard.h"
 #include "common/SafePath.h"
 #include "enginelibs/ZipFixtures.h"
 #include "support/TempDir.h"
@@ -156,9 +159,7 @@ protected:
         const Outcome outcome = destination.beginFile(safe(name), mode, file);
         if (outcome == Outcome::Done) {
             EXPECT_TRUE(file.write(data.data(), data.size()));
-            if (!file.commit({kTime, 0})) {
-                return Outcome::Failed;
-            }
+            return file.commit({kTime, 0});
         }
         return outcome;
     }
@@ -222,10 +223,22 @@ TEST_F(DestinationTest, TypeConflictsFailOnlyTheirEntry) {
     EXPECT_EQ(test::ListTree(m_out), (std::vector<std::string>{"a", "d"}));
 }
 
-TEST_F(DestinationTest, AnUnfinishedFileLeavesNothingAndKeepsTheOldOne) {
+// Whether files are kept unnamed until whole (O_TMPFILE) or, as on file systems without that,
+// written under a temporary name: both must leave the same tree.
+class TemporaryStyleTest : public DestinationTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void style(Destination& destination) {
+        if (GetParam()) {
+            destination.useNamedTemporaries();
+        }
+    }
+};
+
+TEST_P(TemporaryStyleTest, AnUnfinishedFileLeavesNothingAndKeepsTheOldOne) {
     test::WriteFile(m_out + "/keep", "old");
     {
         Destination destination(m_out);
+        style(destination);
         PendingFile fresh, replacing;
         ASSERT_EQ(destination.beginFile(safe("new/fresh"), 0644, fresh), Outcome::Done);
         ASSERT_EQ(destination.beginFile(safe("keep"), 0644, replacing), Outcome::Done);
@@ -236,6 +249,59 @@ TEST_F(DestinationTest, AnUnfinishedFileLeavesNothingAndKeepsTheOldOne) {
     }
     EXPECT_EQ(test::ListTree(m_out), (std::vector<std::string>{"keep", "new"}));
     EXPECT_EQ(test::ReadFile(m_out + "/keep"), "old");
+}
+
+TEST_P(TemporaryStyleTest, AProtectedFileIsNeverReplacedAndAnOrdinaryOneIs) {
+    test::WriteFile(m_out + "/a.zip", "the archive");
+    test::WriteFile(m_out + "/plain.txt", "old");
+    ASSERT_EQ(symlink("a.zip", (m_out + "/link.zip").c_str()), 0);
+    struct stat archive {}, link{};
+    ASSERT_EQ(lstat((m_out + "/a.zip").c_str(), &archive), 0);
+    ASSERT_EQ(lstat((m_out + "/link.zip").c_str(), &link), 0);
+    // Unsorted on purpose: the engine must not rely on the caller's order.
+    const BriskoFileId ids[] = {{static_cast<unsigned long long>(link.st_dev), static_cast<unsigned long long>(link.st_ino)},
+                                {0, 1},
+                                {static_cast<unsigned long long>(archive.st_dev), static_cast<unsigned long long>(archive.st_ino)}};
+    const BriskoGuard caller{ids, 3, nullptr, nullptr};
+    RunGuard guard;
+    guard.set(&caller);
+    Destination destination(m_out, &guard);
+    style(destination);
+    LinkVerdict verdict;
+    EXPECT_EQ(writeFile(destination, "a.zip", "an entry"), Outcome::Protected);
+    EXPECT_EQ(writeFile(destination, "link.zip", "an entry"), Outcome::Protected);
+    EXPECT_EQ(destination.makeLink(safe("a.zip"), "plain.txt", kBoth, {kTime, 0}, verdict), Outcome::Protected);
+    EXPECT_EQ(writeFile(destination, "plain.txt", "new"), Outcome::Done);
+    EXPECT_EQ(writeFile(destination, "fresh.txt", "fresh"), Outcome::Done);
+    EXPECT_EQ(test::ReadFile(m_out + "/a.zip"), "the archive");
+    EXPECT_EQ(test::ReadFile(m_out + "/plain.txt"), "new");
+    struct stat after {};
+    ASSERT_EQ(lstat((m_out + "/a.zip").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, archive.st_ino);
+    EXPECT_EQ(test::ListTree(m_out), (std::vector<std::string>{"a.zip", "fresh.txt", "link.zip", "plain.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Unnamed, TemporaryStyleTest, ::testing::Values(false));
+INSTANTIATE_TEST_SUITE_P(Named, TemporaryStyleTest, ::testing::Values(true));
+
+TEST_F(DestinationTest, TemporariesOfDeadRunsGoWhenAFileIsBegunBesideThem) {
+    const pid_t dead = fork();
+    if (dead == 0) {
+        _exit(0);
+    }
+    ASSERT_GT(dead, 0);
+    waitpid(dead, nullptr, 0);
+    const std::string deadName = ".brisko-" + std::to_string(dead) + "-3.part";
+    const std::string liveName = ".brisko-" + std::to_string(getpid()) + "-900.part";
+    for (const std::string& name : {deadName, liveName, std::string(".brisko-x-1.part"), std::string("mine.part")}) {
+        test::WriteFile(m_out + "/sub/" + name, "left over");
+    }
+    Destination destination(m_out);
+    destination.useNamedTemporaries();
+    ASSERT_EQ(writeFile(destination, "sub/x", "x"), Outcome::Done);
+    std::vector<std::string> kept{".brisko-x-1.part", liveName, "mine.part", "x"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(test::ListTree(m_out + "/sub"), kept);
 }
 
 TEST_F(DestinationTest, DeepAndWideTreesStayWithinAFewDescriptors) {

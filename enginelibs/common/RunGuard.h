@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "api/briskoguard.h"
+
+namespace brisko::enginelib {
+
+// The caller's guard as an engine keeps it (see api/briskoguard.h): the files that no entry may
+// replace, and where to report the archive files the engine opens. Without one nothing is protected
+// and nothing reported.
+class RunGuard {
+public:
+    // Takes over `guard`, or none when it is null. The protected list is used where it lies when it
+    // is sorted; otherwise a sorted copy is kept.
+    void set(const BriskoGuard* guard);
+
+    // Whether the file `info` describes (taken without following a link) is protected.
+    bool protects(const struct stat& info) const;
+
+    // Reports an archive file the engine opened; `info` is what the open gave.
+    void fileRead(const std::string& path, const struct stat& info) const;
+
+private:
+    const BriskoFileId* m_protected = nullptr;
+    std::size_t m_count = 0;
+    std::vector<BriskoFileId> m_sorted;
+    BRISKOFILEREAD m_fileRead = nullptr;
+    void* m_userData = nullptr;
+};
+
+} // namespace brisko::enginelib
