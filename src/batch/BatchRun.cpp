@@ -3,11 +3,12 @@
 #include <optional>
 #include <utility>
 
+#include "batch/ArchiveDestination.h"
 #include "batch/DeleteArchiveSet.h"
 #include "batch/FindArchives.h"
 #include "batch/PathHelpers.h"
+#include "batch/ProtectedFiles.h"
 #include "batch/VolumeNames.h"
-#include "batch/WaitingArchives.h"
 #include "platform/FileSystem.h"
 
 namespace brisko::batch {
@@ -27,41 +28,11 @@ bool isLaterVolume(const std::string& path) {
     return volume && volume->number != 1;
 }
 
-std::string StripTrailingSeparator(std::string folder) {
+std::string withoutTrailingSeparator(std::string folder) {
     while (folder.size() > 1 && folder.back() == kSeparator) {
         folder.pop_back();
     }
     return folder;
-}
-
-// How a folder is named on the destination line: its last name, or "/" for the root.
-std::string shownFolderName(const std::string& folder) {
-    const std::string name = LastFolderName(folder).value_or(std::string());
-    return name.empty() && folder == std::string(1, kSeparator) ? folder : name;
-}
-
-// "shown/name", without doubling the separator after the root.
-std::string joinShown(const std::string& shown, const std::string& name) {
-    return !shown.empty() && shown.back() == kSeparator ? shown + name : shown + kSeparator + name;
-}
-
-struct Destination {
-    std::string folder;
-    std::string shown; // the destination line, between single quotes
-};
-
-Destination destinationFor(const std::string& archive, const records::Settings& settings) {
-    const std::string archiveFolder = FolderOf(archive);
-    if (settings.SeparateSubs == 1) {
-        const std::optional<std::string> stripped = StripExtension(archive);
-        const std::string base = stripped ? FileNameOf(*stripped) : std::string();
-        return {archiveFolder + base, "'" + joinShown(shownFolderName(archiveFolder), base) + "'"};
-    }
-    if (settings.SameFolder == 1) {
-        return {archiveFolder, "'" + shownFolderName(archiveFolder) + "'"};
-    }
-    return {archiveFolder + settings.SubFolderName,
-            "'" + joinShown(shownFolderName(archiveFolder), settings.SubFolderName) + "'"};
 }
 
 void fillUnzipOptions(records::UnzipOptions& options, const records::Settings& settings,
@@ -76,15 +47,23 @@ void fillUnzipOptions(records::UnzipOptions& options, const records::Settings& s
     options.filesToExtract.clear();
     options.filesToExclude.clear();
     options.lpszZipFN = archive;
-    options.lpszExtractDir = destination;
     // One trailing separator goes; the root keeps its own, or the engine would extract into
     // whatever the working folder happens to be.
+    options.lpszExtractDir = destination;
     if (options.lpszExtractDir.size() > 1 && options.lpszExtractDir.back() == kSeparator) {
         options.lpszExtractDir.pop_back();
     }
 }
 
 } // namespace
+
+std::string MissingFolderMessage(const std::string& folder) {
+    return "The folder " + withoutTrailingSeparator(folder) + " does not exist.";
+}
+
+std::string BusyFolderMessage(const std::string& folder) {
+    return "The folder " + withoutTrailingSeparator(folder) + " is already being extracted.";
+}
 
 void ExtractArchive(std::string& archive, std::string& destination, records::ProcessState& state,
                     engines::ProgressDisplay& display, const engines::EngineAdapters& adapters) {
@@ -111,19 +90,50 @@ BatchRun::BatchRun(records::ProcessState& state, BatchDisplay& display, engines:
     : m_state(state), m_display(display), m_dialogs(dialogs), m_adapters(adapters),
       m_trash(std::move(trash)) {}
 
+bool BatchRun::takeFolder(const std::string& folder) {
+    if (!platform::FolderExists(folder)) {
+        m_dialogs.messageBox(MissingFolderMessage(folder), engines::MessageIcon::None);
+        return false;
+    }
+    // Two runs on one folder (two clicks in a file manager) would extract every archive twice and
+    // trash each set twice over.
+    if (m_lock.lock(folder) == platform::FolderLock::Result::Busy) {
+        m_dialogs.messageBox(BusyFolderMessage(folder), engines::MessageIcon::None);
+        return false;
+    }
+    return true;
+}
+
+void BatchRun::listOnce(const std::string& path) {
+    if (IndexInList(m_listed, path) == 0) {
+        m_listed.push_back(path);
+        m_display.showWindow();
+        m_display.addFailedArchive(path);
+    }
+}
+
 void BatchRun::RunBatch(std::string folder) {
     const records::Settings& settings = m_state.settings;
     records::ExtractionResult& result = m_state.result;
     bool anyExtracted = false;
 
     NormaliseFolder(folder);
-    const ArchiveList archives = FindArchives(folder, settings.Recurse != 0);
+    if (m_passes == 0 && !takeFolder(folder)) {
+        m_refused = true;
+        return;
+    }
+    std::vector<std::string> unreadable;
+    const ArchiveList archives = FindArchives(folder, settings.Recurse != 0, &unreadable);
+    // Nothing is passed over in silence: a folder that could not be searched is listed.
+    for (const std::string& path : unreadable) {
+        listOnce(path);
+    }
     if (++m_passes > kMaxPasses) {
         // An archive that holds itself (or a chain of them) would otherwise nest a level deeper on
         // every pass until the path is too long. What is left is listed, not silently dropped.
         for (const std::string& path : archives) {
             if (IndexInList(m_state.DoneList, path) == 0 && !isLaterVolume(path)) {
-                m_display.addFailedArchive(path);
+                listOnce(path);
             }
         }
         return;
@@ -131,7 +141,7 @@ void BatchRun::RunBatch(std::string folder) {
     m_archiveCount = static_cast<int>(archives.size());
     if (m_archiveCount == 0) {
         // Further passes (and a first pass with archives-inside-archives on) stay silent.
-        if (settings.ZipsInZips == 0) {
+        if (settings.ZipsInZips == 0 && unreadable.empty()) {
             m_dialogs.messageBox(kNoArchivesMessage, engines::MessageIcon::None);
         }
         return;
@@ -144,34 +154,11 @@ void BatchRun::RunBatch(std::string folder) {
     m_display.showWindow();
     m_display.processEvents();
 
-    std::optional<WaitingArchives> waiting(std::in_place, archives);
+    m_state.passFiles.protectedFiles = ProtectedFilesOf(archives);
     for (m_archiveIndex = 1; m_archiveIndex <= m_archiveCount; ++m_archiveIndex) {
-        std::string path = archives[static_cast<std::size_t>(m_archiveIndex - 1)];
+        const std::string& path = archives[static_cast<std::size_t>(m_archiveIndex - 1)];
         if (IndexInList(m_state.DoneList, path) == 0 && !isLaterVolume(path)) {
-            m_display.setCurrentZipfile(path);
-            Destination destination = destinationFor(path, settings);
-            m_display.setToDir(destination.shown);
-            if (!platform::FolderExists(destination.folder)) {
-                MakeFolderChain(destination.folder);
-            }
-            m_display.showKindIcon(ArchiveKindOf(path));
-            m_display.processEvents();
-
-            result.Succeeded = records::kFalse;
-            waiting->BeginExtraction(path, StripTrailingSeparator(destination.folder));
-            ExtractArchive(path, destination.folder, m_state, m_display, m_adapters);
-            if (waiting->EndExtraction()) {
-                result.Succeeded = records::kFalse;
-            }
-            if (result.Succeeded != records::kFalse) {
-                anyExtracted = true;
-            } else {
-                m_display.addFailedArchive(path);
-            }
-            if (result.Succeeded == records::kTrue && settings.DeleteOriginals == 1 &&
-                result.CancelRequested == records::kFalse) {
-                DeleteArchiveSet(path, m_trash);
-            }
+            extract(path, anyExtracted);
         }
         m_display.ProgBar(m_archiveIndex + 1, m_archiveCount, false);
         m_state.DoneList.push_back(path);
@@ -181,10 +168,50 @@ void BatchRun::RunBatch(std::string folder) {
             break;
         }
     }
+    m_state.passFiles = records::PassFiles{};
 
-    waiting.reset(); // the next pass guards its own list
     if (settings.ZipsInZips == 1 && result.CancelRequested == records::kFalse && anyExtracted) {
         RunBatch(folder);
+    }
+}
+
+void BatchRun::extract(const std::string& archive, bool& anyExtracted) {
+    const records::Settings& settings = m_state.settings;
+    records::ExtractionResult& result = m_state.result;
+    records::PassFiles& files = m_state.passFiles;
+    std::string path = archive;
+
+    m_display.setCurrentZipfile(path);
+    std::optional<ArchiveDestination> destination = DestinationFor(path, settings);
+    if (!destination) {
+        m_display.addFailedArchive(path); // the settings name no folder below the archive's
+        return;
+    }
+    m_display.setToDir(destination->shown);
+    if (!platform::FolderExists(destination->folder)) {
+        MakeFolderChain(destination->folder);
+    }
+    m_display.showKindIcon(ArchiveKindOf(path));
+    m_display.processEvents();
+
+    result.Succeeded = records::kFalse;
+    files.read.clear();
+    files.readReported = false;
+    ExtractArchive(path, destination->folder, m_state, m_display, m_adapters);
+    // Whatever this archive read belongs to the pass too (a volume named beyond what the names foresee).
+    AddProtected(files.protectedFiles, files.read);
+    if (result.Succeeded != records::kFalse) {
+        anyExtracted = true;
+    } else {
+        m_display.addFailedArchive(path);
+    }
+    if (result.Succeeded == records::kTrue && settings.DeleteOriginals == 1 &&
+        result.CancelRequested == records::kFalse) {
+        if (files.readReported) {
+            TrashFilesRead(files.read, m_trash);
+        } else {
+            DeleteArchiveSet(path, m_trash);
+        }
     }
 }
 

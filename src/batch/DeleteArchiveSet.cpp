@@ -22,6 +22,25 @@ bool BelongsToSet(VolumeMark mark, bool partNames) {
 
 } // namespace
 
+int TrashFilesRead(const std::vector<records::PassFiles::Read>& files, const platform::TrashPlaces& places) {
+    for (const records::PassFiles::Read& file : files) {
+        dev_t device = 0;
+        ino_t inode = 0;
+        if (file.changed || !platform::IdentityOf(file.path, device, inode) || device != file.id.Device ||
+            inode != file.id.Inode) {
+            return 0;
+        }
+    }
+    int trashed = 0;
+    for (const records::PassFiles::Read& file : files) {
+        if (platform::MakeOwnerReadWrite(file.path) &&
+            DeleteToRecycleBin(file.path, places) == platform::TrashOutcome::Trashed) {
+            ++trashed;
+        }
+    }
+    return trashed;
+}
+
 int DeleteArchiveSet(const std::string& path, const platform::TrashPlaces& places) {
     const bool partNames = ArchiveKindOf(path) == "RAR" && ParsePartVolume(path).has_value();
     const bool isSet = BelongsToSet(VolumeMarkOf(path), partNames);

@@ -1,6 +1,7 @@
 #include "batch/FindArchives.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 #include "batch/AsciiText.h"
@@ -34,28 +35,21 @@ bool matchesOne(std::string_view name, std::string_view pattern) {
     return p == pattern.size();
 }
 
-struct FolderId {
-    dev_t device;
-    ino_t inode;
-    bool operator==(const FolderId&) const = default;
-};
-
-// `folder` is normalised already; `path` holds the folders being searched, outermost first.
-void searchFolder(const std::string& folder, bool recurse, ArchiveList& list, std::vector<FolderId>& path) {
+// `folder` is normalised already.
+void searchFolder(const std::string& folder, bool recurse, ArchiveList& list, std::vector<std::string>* unreadable) {
     std::vector<platform::FolderEntry> entries;
     if (!platform::ReadFolder(folder, entries)) {
+        if (unreadable != nullptr && errno != ENOENT) {
+            unreadable->push_back(folder);
+        }
         return;
     }
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return NaturalLess(a.name, b.name); });
     for (const platform::FolderEntry& entry : entries) {
         if (entry.type == platform::EntryType::Folder) {
-            const FolderId id{entry.device, entry.inode};
-            if (recurse && entry.name.front() != '.' &&
-                std::find(path.begin(), path.end(), id) == path.end()) {
-                path.push_back(id);
-                searchFolder(folder + entry.name + SeparatorOf(kNativeStyle), recurse, list, path);
-                path.pop_back();
+            if (recurse && !entry.link && entry.name.front() != '.') {
+                searchFolder(folder + entry.name + SeparatorOf(kNativeStyle), recurse, list, unreadable);
             }
         } else if (entry.type == platform::EntryType::File && MatchesPatterns(entry.name)) {
             list.push_back(folder + entry.name);
@@ -91,20 +85,15 @@ std::string NormaliseFolder(std::string& folder, PathStyle style) {
     return folder;
 }
 
-ArchiveList FindArchives(std::string& folder, bool recurse) {
+ArchiveList FindArchives(std::string& folder, bool recurse, std::vector<std::string>* unreadable) {
     ArchiveList list;
-    SearchFolder(folder, recurse, list);
+    SearchFolder(folder, recurse, list, unreadable);
     return list;
 }
 
-void SearchFolder(std::string& folder, bool recurse, ArchiveList& list) {
+void SearchFolder(std::string& folder, bool recurse, ArchiveList& list, std::vector<std::string>* unreadable) {
     NormaliseFolder(folder);
-    std::vector<FolderId> path;
-    FolderId start{};
-    if (platform::IdentityOf(folder, start.device, start.inode)) {
-        path.push_back(start);
-    }
-    searchFolder(folder, recurse, list, path);
+    searchFolder(folder, recurse, list, unreadable);
 }
 
 bool NaturalLess(std::string_view a, std::string_view b) {

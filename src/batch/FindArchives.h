@@ -24,16 +24,18 @@ bool MatchesPatterns(std::string_view name, std::string_view patterns = kArchive
 std::string NormaliseFolder(std::string& folder, PathStyle style = kNativeStyle);
 
 // Normalises `folder` in place and lists the archives in it and, with `recurse`, in its subfolders.
-// Nothing is ever reported: a folder that is missing or cannot be read contributes nothing.
-ArchiveList FindArchives(std::string& folder, bool recurse);
+// A folder that cannot be read (no permission, a path too long for the system) contributes nothing
+// to the list; its path, with its trailing separator, goes to `unreadable` when that is given. One
+// that vanished meanwhile is not reported.
+ArchiveList FindArchives(std::string& folder, bool recurse, std::vector<std::string>* unreadable = nullptr);
 
 // The worker of FindArchives: appends the archives of `folder` to `list`. Entries of one folder are
 // taken in natural name order ("a2" before "a10"), so that runs are repeatable; a subfolder's
 // archives are inserted where the subfolder is met (depth first). Folders whose name starts with a
-// dot are never entered, and neither is a folder (reached through a link) that is already one of the
-// folders being searched, so a link loop cannot recurse forever. Only regular files (or links to
-// them) are listed.
-void SearchFolder(std::string& folder, bool recurse, ArchiveList& list);
+// dot are never entered, and neither are links to folders (as find does without -L): a search never
+// leaves the chosen tree, and cannot loop. Only regular files (or links to them) are listed.
+void SearchFolder(std::string& folder, bool recurse, ArchiveList& list,
+                  std::vector<std::string>* unreadable = nullptr);
 
 // Natural order of names: runs of digits compare by their value, other characters without regard
 // to ASCII case; ties are broken byte by byte so that the order is total.

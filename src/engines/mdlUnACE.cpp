@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "engines/EngineGuard.h"
 #include "engines/EngineText.h"
 #include "engines/mdlUnZIP.h"
 #include "platform/FileSystem.h"
@@ -34,6 +35,7 @@ bool mdlUnACE::loadEngine() {
     if (!engine.open || !engine.close || !engine.readHeader || !engine.processFile || !engine.setPassword) {
         return false;
     }
+    engine.setGuard = reinterpret_cast<decltype(engine.setGuard)>(m_library.symbol("ACESetGuard"));
     m_engine = engine;
     return true;
 }
@@ -63,6 +65,10 @@ void mdlUnACE::UnaceArchive(std::string archive, std::string destination, Progre
     open.ArcName = archive.data();
     open.OpenMode = ACE_OPEN_EXTRACT;
     m_handle = m_engine.open(&open);
+    if (m_handle && m_engine.setGuard) {
+        const BriskoGuard guard = GuardFor(state.passFiles);
+        m_engine.setGuard(m_handle, &guard);
+    }
     if (m_handle && !password.empty()) {
         m_engine.setPassword(m_handle, password.data());
     }

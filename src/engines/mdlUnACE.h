@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "enginelibs/api/briskoguard.h"
 #include "enginelibs/api/unace.h"
 #include "engines/Dialogs.h"
 #include "engines/EngineAdapters.h"
@@ -37,6 +38,7 @@ private:
         int (*readHeader)(void*, AceHeaderRecord*) = nullptr;
         int (*processFile)(void*, int, char*) = nullptr;
         void (*setPassword)(void*, char*) = nullptr;
+        void (*setGuard)(void*, const BriskoGuard*) = nullptr; // optional: an engine may not offer it
     };
 
     bool loadEngine();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "engines/EngineGuard.h"
 #include "engines/EngineText.h"
 #include "engines/mdlUnZIP.h"
 #include "platform/FileSystem.h"
@@ -32,11 +33,13 @@ bool mdlUnRAR::loadEngine() {
     if (!engine.open || !engine.close || !engine.readHeader || !engine.processFile || !engine.setPassword) {
         return false;
     }
+    engine.setGuard = reinterpret_cast<decltype(engine.setGuard)>(m_library.symbol("RARSetGuard"));
     m_engine = engine;
     return true;
 }
 
-bool mdlUnRAR::open(const std::string& archive, unsigned mode, const std::string& password) {
+bool mdlUnRAR::open(const std::string& archive, unsigned mode, const std::string& password,
+                    records::PassFiles& files) {
     std::string name = archive;
     RAROpenArchiveData data{};
     data.ArcName = name.data();
@@ -45,6 +48,10 @@ bool mdlUnRAR::open(const std::string& archive, unsigned mode, const std::string
     if (!m_handle || data.OpenResult != 0) {
         m_handle = nullptr;
         return false;
+    }
+    if (m_engine.setGuard) {
+        const BriskoGuard guard = GuardFor(files);
+        m_engine.setGuard(m_handle, &guard);
     }
     if (!password.empty()) {
         std::string copy = password;
@@ -78,7 +85,7 @@ void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, Prog
         return;
     }
 
-    if (!open(archive, RAR_OM_LIST, password)) {
+    if (!open(archive, RAR_OM_LIST, password, state.passFiles)) {
         state.result.Succeeded = records::kFalse;
         return;
     }
@@ -99,7 +106,7 @@ void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, Prog
         }
     }
     if (end == PassEnd::Finished) {
-        if (!open(archive, RAR_OM_EXTRACT, password)) {
+        if (!open(archive, RAR_OM_EXTRACT, password, state.passFiles)) {
             state.result.Succeeded = records::kFalse;
             return;
         }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "enginelibs/api/briskoguard.h"
 #include "enginelibs/api/unrar.h"
 #include "engines/Dialogs.h"
 #include "engines/EngineAdapters.h"
@@ -43,11 +44,13 @@ private:
         int (*readHeader)(void*, RARHeaderData*) = nullptr;
         int (*processFile)(void*, int, char*, char*) = nullptr;
         void (*setPassword)(void*, char*) = nullptr;
+        void (*setGuard)(void*, const BriskoGuard*) = nullptr; // optional: an engine may not offer it
     };
     enum class PassEnd { Finished, Failed, Cancelled };
 
     bool loadEngine();
-    bool open(const std::string& archive, unsigned mode, const std::string& password);
+    // Opens the archive under the pass's guard, where the engine takes one.
+    bool open(const std::string& archive, unsigned mode, const std::string& password, records::PassFiles& files);
     void close();
     // Reads header after header, calling onEntry for each entry (false fails the pass), until the
     // archive's end, a failing code or a cancel.

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <utility>
 
+#include "enginelibs/api/briskoguard.h"
 #include "enginelibs/api/unzip32.h"
+#include "engines/EngineGuard.h"
 #include "engines/RC4_Modified.h"
 
 namespace brisko::engines {
@@ -62,10 +64,12 @@ mdlUnZIP::~mdlUnZIP() {
 
 void mdlUnZIP::UnzipArchive(records::ProcessState& state, ProgressDisplay& display) {
     using Entry = int (*)(int, char**, int, char**, DCL*, USERFUNCTIONS*);
+    using GuardedEntry = int (*)(int, char**, int, char**, DCL*, USERFUNCTIONS*, const BriskoGuard*);
     if (!m_library.loaded()) {
         m_library.load(m_libraryName);
     }
     const auto unzip = reinterpret_cast<Entry>(m_library.symbol("Wiz_SingleEntryUnzip"));
+    const auto guarded = reinterpret_cast<GuardedEntry>(m_library.symbol("Wiz_SingleEntryUnzipGuarded"));
     if (!unzip) {
         if (!m_toldMissing) {
             m_toldMissing = true;
@@ -120,8 +124,14 @@ void mdlUnZIP::UnzipArchive(records::ProcessState& state, ProgressDisplay& displ
     m_state = &state;
     m_display = &display;
     mdlUnZIP* const outer = std::exchange(s_active, this);
-    const int code =
-        unzip(includeCount, includeNames.data(), excludeCount, excludeNames.data(), &dcl, &callbacks);
+    int code = 0;
+    if (guarded) {
+        const BriskoGuard guard = GuardFor(state.passFiles);
+        code = guarded(includeCount, includeNames.data(), excludeCount, excludeNames.data(), &dcl, &callbacks,
+                       &guard);
+    } else {
+        code = unzip(includeCount, includeNames.data(), excludeCount, excludeNames.data(), &dcl, &callbacks);
+    }
     s_active = outer;
     m_state = nullptr;
     m_display = nullptr;

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,11 +58,12 @@ bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
             item.type = EntryType::Other;
         } else {
             struct stat st {};
+            item.link = entry->d_type == DT_LNK ||
+                        (entry->d_type == DT_UNKNOWN && fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISLNK(st.st_mode));
             if (fstatat(dirFd, entry->d_name, &st, 0) == 0) {
                 if (S_ISDIR(st.st_mode)) {
                     item.type = EntryType::Folder;
-                    item.device = st.st_dev;
-                    item.inode = st.st_ino;
                 } else if (S_ISREG(st.st_mode)) {
                     item.type = EntryType::File;
                 }

@@ -28,13 +28,12 @@ enum class EntryType { File, Folder, Other };
 struct FolderEntry {
     std::string name;
     EntryType type = EntryType::Other; // after following symbolic links
-    dev_t device = 0;                  // of what the entry leads to; set for folders
-    ino_t inode = 0;
+    bool link = false;                 // the entry itself is a symbolic link
 };
 
 // Reads every entry of a folder (hidden ones too, never "." and ".."), in the order the file system
 // delivers them, with one enumeration. Links are followed to find what an entry is; a dangling link
-// is Other. False (and no entries) when the folder cannot be opened.
+// is Other. False (and no entries) when the folder cannot be opened; errno tells why.
 bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries);
 
 enum class TargetKind { Missing, File, Folder, Other };

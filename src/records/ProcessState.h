@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "enginelibs/api/briskoguard.h"
 #include "records/Settings.h"
 
 namespace brisko::records {
@@ -43,11 +44,28 @@ struct UnzipOptions {
     std::vector<std::string> filesToExclude;
 };
 
+// The archive files of the pass in hand, as the batch run and the engines share them.
+struct PassFiles {
+    // Every archive and volume of the pass, sorted by device and inode: no entry may replace one.
+    std::vector<BriskoFileId> protectedFiles;
+
+    struct Read {
+        std::string path;
+        BriskoFileId id{};
+        bool changed = false; // opened more than once, and not the same file each time
+    };
+    // What the engine opened for the archive in hand, in order, each path once.
+    std::vector<Read> read;
+    // Whether the engine tells what it opens; when it does not, `read` is empty and names decide.
+    bool readReported = false;
+};
+
 // Everything that lives for the whole process, created once at start-up and handed on by reference.
 struct ProcessState {
     Settings settings;
     ExtractionResult result;
     UnzipOptions unzipOptions;
+    PassFiles passFiles;
     // Every archive path handled in this process, in handling order, duplicates allowed; it keeps a
     // path from being extracted twice across passes.
     std::vector<std::string> DoneList;

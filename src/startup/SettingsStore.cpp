@@ -1,5 +1,7 @@
 #include "startup/SettingsStore.h"
 
+#include "batch/ArchiveDestination.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -39,7 +41,7 @@ constexpr std::array<IntKey, 9> kIntKeys{{
 }};
 
 const QString kSubFolderNameKey = QStringLiteral("SubFolderName");
-const QString kSubFolderNameDefault = QStringLiteral("Briskoed");
+const QString kSubFolderNameDefault = QString::fromLatin1(batch::kDefaultSubFolderName);
 constexpr std::size_t kSubFolderNamePosition = 6;
 
 // Visits the ten keys in their stored order: onInt(IntKey) for integers, onText() for SubFolderName.
@@ -85,16 +87,13 @@ void SettingsStore::writeText(const QString& key, const QString& value) {
 
 bool SettingsStore::sync() {
     m_settings->sync();
-    const QByteArray native = QFile::encodeName(m_path);
-    if (QFileInfo::exists(m_path)) {
-        chmod(native.constData(), S_IRUSR | S_IWUSR);
-    }
     return m_settings->status() == QSettings::NoError;
 }
 
 void SettingsStore::prepareFile() {
-    // QSettings keeps the permissions of an existing file when it rewrites it, so creating the
-    // file owner-only before the first write means it is never readable by anyone else.
+    // QSettings keeps the permissions of an existing file when it rewrites it (and writes through a
+    // link to its target), so creating the file owner-only before the first write means it is never
+    // readable by anyone else. A file that exists already keeps the mode its owner gave it.
     const QByteArray native = QFile::encodeName(m_path);
     if (QFileInfo::exists(m_path)) {
         return;
@@ -104,8 +103,9 @@ void SettingsStore::prepareFile() {
         QDir().mkpath(folder);
         chmod(QFile::encodeName(folder).constData(), S_IRWXU);
     }
-    const int fd = open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    const int fd = open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd >= 0) {
+        fchmod(fd, S_IRUSR | S_IWUSR); // whatever the umask took away
         close(fd);
     }
 }
@@ -130,7 +130,7 @@ std::optional<std::int16_t> ToInt16(const QString& text) {
     return static_cast<std::int16_t>(value);
 }
 
-records::Settings LoadSettings(const SettingsStore& store) {
+records::Settings LoadSettings(const SettingsStore& store, std::optional<std::string>* replacedName) {
     records::Settings settings;
     forEachKey(
         [&](const IntKey& key) {
@@ -144,6 +144,14 @@ records::Settings LoadSettings(const SettingsStore& store) {
         });
     if (settings.Newer == 1) {
         settings.Overwrite = 1;
+    }
+    // A hand-edited name such as ".." or "../x" would send the single subfolder out of the archive's
+    // folder: the options window's rule holds for a stored name too.
+    if (batch::CheckSubFolderName(settings.SubFolderName) != batch::SubFolderNameVerdict::Valid) {
+        if (replacedName != nullptr) {
+            *replacedName = settings.SubFolderName;
+        }
+        settings.SubFolderName = batch::kDefaultSubFolderName;
     }
     return settings;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "engines/ValueStore.h"
 #include "records/Settings.h"
@@ -35,8 +36,7 @@ public:
     // Stores `value` under `key`. The file is written by sync() or when the store goes away.
     void writeText(const QString& key, const QString& value);
 
-    // Writes pending changes to the file and keeps it readable by its owner only.
-    // False when the file could not be written.
+    // Writes pending changes to the file. False when the file could not be written.
     bool sync();
 
 private:
@@ -63,8 +63,11 @@ private:
 std::optional<std::int16_t> ToInt16(const QString& text);
 
 // Reads the ten options in their fixed order, each with its default when absent; an integer whose
-// text is not a 16-bit number is left 0. Then, when Newer is 1, Overwrite becomes 1.
-records::Settings LoadSettings(const SettingsStore& store);
+// text is not a 16-bit number is left 0. Then, when Newer is 1, Overwrite becomes 1. A SubFolderName
+// that the options window would refuse (empty, "." or "..", a forbidden character) is replaced by the
+// default; `replacedName`, when given, then receives the stored text.
+records::Settings LoadSettings(const SettingsStore& store,
+                               std::optional<std::string>* replacedName = nullptr);
 
 // Writes the ten options in their fixed order, integers as decimal text, and syncs the store.
 bool SaveSettings(SettingsStore& store, const records::Settings& settings);

@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <cstdlib>
+#include <iostream>
 
+#include "batch/ArchiveDestination.h"
 #include "engines/EngineAdapters.h"
 #include "engines/mdlUnACE.h"
 #include "engines/mdlUnRAR.h"
@@ -16,7 +18,7 @@
 using namespace brisko;
 
 // Exit status: 0 when no archive failed (also when none was found, and in options mode), 1 when
-// some failed.
+// some failed or the folder was refused (missing, or being extracted by another run).
 int main(int argc, char** argv) {
     // The command line is read before Qt sees it, and Qt sees none of it: a folder named like one of
     // Qt's own options ("-reverse", "-style") must stay a folder.
@@ -30,7 +32,8 @@ int main(int argc, char** argv) {
 
     records::ProcessState state;
     startup::SettingsStore store;
-    state.settings = startup::LoadSettings(store);
+    std::optional<std::string> replacedName;
+    state.settings = startup::LoadSettings(store, &replacedName);
 
     ui::QtDialogs dialogs;
     if (commandLine.empty()) {
@@ -45,6 +48,13 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The stored name of the single subfolder was unusable: say so where a script or a terminal sees it.
+    const bool singleSubfolder = state.settings.SeparateSubs != 1 && state.settings.SameFolder != 1;
+    if (singleSubfolder && replacedName) {
+        std::cerr << "brisko: the stored subfolder name \"" << *replacedName << "\" is not a folder name; \""
+                  << batch::kDefaultSubFolderName << "\" is used instead\n";
+    }
+
     ui::QtOverwritePrompt overwritePrompt;
     startup::SettingsValueStore values(store);
     engines::mdlUnZIP zip(dialogs, overwritePrompt, values);
@@ -53,8 +63,13 @@ int main(int argc, char** argv) {
     const engines::EngineAdapters adapters{&zip, &rar, &ace};
     ui::frmBriskoLite window(state, dialogs, adapters);
     dialogs.setParentWindow(&window);
-    if (window.Form_Load(commandLine) == ui::frmBriskoLite::LoadOutcome::FinishedClean) {
+    switch (window.Form_Load(commandLine)) {
+    case ui::frmBriskoLite::LoadOutcome::FinishedClean:
         return 0;
+    case ui::frmBriskoLite::LoadOutcome::Refused:
+        return 1;
+    case ui::frmBriskoLite::LoadOutcome::FinishedWithErrors:
+        break;
     }
     QApplication::exec();
     return 1;

@@ -167,6 +167,10 @@ frmBriskoLite::LoadOutcome frmBriskoLite::Form_Load(const std::string& commandLi
     run.RunBatch(commandLine);
     m_runFinished = true;
 
+    if (run.Refused()) {
+        hide();
+        return LoadOutcome::Refused;
+    }
     if (m_txtErrors->toPlainText().trimmed().isEmpty()) {
         hide();
         return LoadOutcome::FinishedClean;

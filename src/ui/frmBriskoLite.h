@@ -24,7 +24,11 @@ namespace brisko::ui {
 class frmBriskoLite : public QDialog, public batch::BatchDisplay {
     Q_OBJECT
 public:
-    enum class LoadOutcome { FinishedClean, FinishedWithErrors };
+    enum class LoadOutcome {
+        FinishedClean,
+        FinishedWithErrors,
+        Refused, // the folder does not exist, or another run is extracting it: a message said so
+    };
 
     frmBriskoLite(records::ProcessState& state, engines::Dialogs& dialogs,
                   const engines::EngineAdapters& adapters,
@@ -32,10 +36,10 @@ public:
                   QWidget* parent = nullptr);
     ~frmBriskoLite() override;
 
-    // The load handler: runs the batch over the command line, then sets RunFinished. With a blank
-    // error list the window is hidden (the caller ends the process); otherwise Cancel is disabled,
-    // "Finished, but with errors." replaces the archive line, the other lines are cleared, and the
-    // window stays until the user closes it.
+    // The load handler: runs the batch over the command line, then sets RunFinished. With a refused
+    // folder or a blank error list the window is hidden (the caller ends the process); otherwise
+    // Cancel is disabled, "Finished, but with errors." replaces the archive line, the other lines are
+    // cleared, and the window stays until the user closes it.
     LoadOutcome Form_Load(const std::string& commandLine);
 
     bool RunFinished() const { return m_runFinished; }

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <array>
 
+#include "batch/ArchiveDestination.h"
 #include "ui/ContextIDs.h"
 #include "ui/DesignFont.h"
 #include "ui/KindIcons.h"
@@ -362,11 +363,18 @@ void frmOptions::cmdSave_Click() {
         }
     }
 
+    QString name = m_txtSubfolder->text();
+    while (name.startsWith(QLatin1Char('\\'))) {
+        name.remove(0, 1);
+    }
     if (m_optSingleSub->isChecked()) {
         s.SingleSub = 1;
         s.SeparateSubs = 0;
         s.SameFolder = 0;
-        if (m_txtSubfolder->text().isEmpty()) {
+        // What is left once the backslashes are gone is what a run uses: "." or ".." name no folder
+        // below the archive's, which is no better than no name.
+        const batch::SubFolderNameVerdict verdict = batch::CheckSubFolderName(name.toStdString());
+        if (verdict == batch::SubFolderNameVerdict::Empty || verdict == batch::SubFolderNameVerdict::NotAFolder) {
             m_dialogs.messageBox(kEmptyNameMessage.toStdString(), engines::MessageIcon::None);
             m_txtSubfolder->setFocus();
             return;
@@ -381,10 +389,6 @@ void frmOptions::cmdSave_Click() {
         s.SameFolder = 1;
     }
 
-    QString name = m_txtSubfolder->text();
-    while (name.startsWith(QLatin1Char('\\'))) {
-        name.remove(0, 1);
-    }
     s.SubFolderName = name.toStdString();
     for (const QChar c : kForbiddenCharacters) {
         if (name.contains(c)) {

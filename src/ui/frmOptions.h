@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "batch/ArchiveDestination.h"
 #include "engines/Dialogs.h"
 #include "records/Settings.h"
 #include "ui/frmAbout.h"
@@ -34,7 +35,8 @@ class frmOptions : public QDialog {
 public:
     inline static const QString kEmptyNameMessage =
         QStringLiteral("Please type the name of the subfolder where you want the files to be extracted.");
-    inline static const QString kForbiddenCharacters = QStringLiteral("/:*?\"<>|");
+    inline static const QString kForbiddenCharacters = QString::fromLatin1(
+        batch::kForbiddenFolderCharacters.data(), static_cast<qsizetype>(batch::kForbiddenFolderCharacters.size()));
     // The first line, a line break, then 41 blanks and the characters a folder name cannot hold.
     inline static const QString kForbiddenNameMessage =
         QStringLiteral("A folder name cannot contain any of the following characters:\n") +

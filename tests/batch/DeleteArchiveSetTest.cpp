@@ -1,5 +1,7 @@
 #include "batch/DeleteArchiveSet.h"
 
+#include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +110,53 @@ TEST(DeleteArchiveSet, TrashesTheSetUpToTheFirstMissingVolume) {
             EXPECT_TRUE(test::Exists(in / name)) << name;
             EXPECT_FALSE(test::Exists(home / ("Trash/files/" + name))) << name;
         }
+    }
+}
+
+records::PassFiles::Read ReadNow(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return {path, {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)}, false};
+}
+
+TEST_F(DeleteArchiveSetTest, WhatTheEngineReadIsTrashedOnlyWhileItIsStillThatFile) {
+    const struct {
+        const char* what;
+        std::function<void(const std::string& folder)> meanwhile; // after the read, before the trash
+        bool secondChanged;
+        int trashed;
+    } cases[] = {
+        {"unchanged, a volume through a link", [](const std::string&) {}, false, 3},
+        {"a volume replaced by another file",
+         [](const std::string& in) {
+             test::WriteFile(in + "/new", "a newer download");
+             std::rename((in + "/new").c_str(), (in + "/m.part2.rar").c_str());
+         },
+         false, 0},
+        {"a volume gone", [](const std::string& in) { std::remove((in + "/m.part3.rar").c_str()); }, false, 0},
+        {"a volume that was another file when it was opened again", [](const std::string&) {}, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir in, home;
+        make(in, "m.part1.rar");
+        make(in, "m.part2.rar");
+        make(in, "elsewhere/real.part3.rar");
+        make(in, "m.part3.rar -> elsewhere/real.part3.rar");
+        make(in, "m.part4.rar"); // named like a volume, never read
+        std::vector<records::PassFiles::Read> read;
+        for (const char* name : {"m.part1.rar", "m.part2.rar", "m.part3.rar"}) {
+            read.push_back(ReadNow(in / name));
+        }
+        read[1].changed = c.secondChanged;
+        c.meanwhile(in.path());
+
+        EXPECT_EQ(TrashFilesRead(read, platform::TrashPlaces{home / "Trash"}), c.trashed);
+        for (const char* name : {"m.part1.rar", "m.part2.rar", "m.part3.rar"}) {
+            EXPECT_EQ(test::Exists(home / ("Trash/files/" + std::string(name))), c.trashed > 0) << name;
+        }
+        EXPECT_TRUE(test::Exists(in / "m.part4.rar"));
+        EXPECT_TRUE(test::Exists(in / "elsewhere/real.part3.rar")) << "a link's target stays";
     }
 }
 

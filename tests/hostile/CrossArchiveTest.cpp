@@ -236,7 +236,7 @@ TEST_F(CrossArchiveTest, ANestedArchiveDoesNotReplaceASiblingOfTheScanSet) {
 
     EXPECT_EQ(ReadFile(sibling), original) << outcome.failedList;
     EXPECT_EQ(ReadFile(m_in + "/keep.txt"), "the sibling's content");
-    // a.zip could not leave its b.rar, so it is listed and stays; nothing of the guard is left.
+    // a.zip could not leave its b.rar, so it is listed and stays; nothing hidden is left beside it.
     EXPECT_NE(outcome.failedList.find("a.zip"), std::string::npos) << outcome.failedList;
     EXPECT_TRUE(CheckDestination(m_sandbox.root, m_in).empty());
 }

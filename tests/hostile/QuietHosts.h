@@ -1,7 +1,11 @@
 #pragma once
 
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "batch/BatchDisplay.h"
 #include "engines/EngineAdapters.h"
 #include "engines/OverwritePrompt.h"
 #include "engines/ProgressDisplay.h"
@@ -39,6 +43,30 @@ struct QuietHosts {
     engines::mdlUnZIP zip{dialogs, prompt, store, UNZIP_LIBRARY};
     engines::mdlUnRAR rar{dialogs, UNRAR_LIBRARY};
     engines::mdlUnACE ace{dialogs, UNACE_LIBRARY};
+};
+
+// The batch run's display, reduced to what the batch-level tests look at: the failure list, and a
+// hook that runs whenever an engine reports the entry it is on.
+struct WatchingDisplay : batch::BatchDisplay {
+    void setCurrentZipfile(const std::string& text) override { current = text; }
+    void setStatus(const std::string& text) override {
+        if (onStatus) {
+            onStatus(current, text);
+        }
+    }
+    void ProgBar(long, long, bool) override {}
+    void processEvents() override {}
+    void setToDir(const std::string&) override {}
+    void showKindIcon(const std::string&) override {}
+    void showWindow() override {}
+    void addFailedArchive(const std::string& path) override { failed.push_back(path); }
+    void appendDone(const std::string&) override {}
+
+    bool listed(const std::string& path) const { return std::find(failed.begin(), failed.end(), path) != failed.end(); }
+
+    std::string current;
+    std::vector<std::string> failed;
+    std::function<void(const std::string& archive, const std::string& status)> onStatus;
 };
 
 } // namespace brisko::test::hostile

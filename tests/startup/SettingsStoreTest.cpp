@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QSettings>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/TempDir.h"
 
@@ -82,7 +84,7 @@ TEST_F(SettingsStoreTest, SaveWritesDecimalTextsThatLoadBack) {
     s.SingleSub = 0;
     s.SeparateSubs = 1;
     s.SameFolder = 0;
-    s.SubFolderName = "Entpackt, ä/ö";
+    s.SubFolderName = "Entpackt, ä ö";
     s.DeleteOriginals = 1;
     s.ZipsInZips = 1;
     s.Recurse = 1;
@@ -115,12 +117,46 @@ TEST_F(SettingsStoreTest, FileIsReadableByItsOwnerOnly) {
     ASSERT_EQ(stat((m_dir / "cfg/Brisko").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0077, 0u) << "the folder we create is private too";
 
-    // A later save keeps it private even if someone widened it meanwhile.
-    chmod(QFile::encodeName(iniPath()).constData(), 0644);
-    store.writeText("Bird", "other");
-    ASSERT_TRUE(store.sync());
-    ASSERT_EQ(stat(QFile::encodeName(iniPath()).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(SettingsStoreTest, AFileThatExistsKeepsItsModeAndALinkStaysALink) {
+    // The user keeps the settings elsewhere, behind a link, with a mode of their choosing.
+    test::WriteFile(m_dir / "dotfiles/Brisko.ini", "[Options]\nRecurse=1\n");
+    ASSERT_EQ(chmod((m_dir / "dotfiles/Brisko.ini").c_str(), 0640), 0);
+    test::WriteFile(m_dir / m_name);
+    std::remove((m_dir / m_name).c_str());
+    ASSERT_EQ(symlink((m_dir / "dotfiles/Brisko.ini").c_str(), (m_dir / m_name).c_str()), 0);
+    {
+        SettingsStore store(iniPath()); // as a run: load, remember a password, go
+        EXPECT_EQ(LoadSettings(store).Recurse, 1);
+        SettingsValueStore(store).WriteValue("Bird", "secret");
+    }
+    struct stat st {};
+    ASSERT_EQ(lstat((m_dir / m_name).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat((m_dir / "dotfiles/Brisko.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_NE(test::ReadFile(m_dir / "dotfiles/Brisko.ini").find("Bird="), std::string::npos);
+}
+
+TEST_F(SettingsStoreTest, AStoredSubfolderNameTheOptionsWouldRefuseIsReplaced) {
+    const struct {
+        const char* stored; // nullptr: absent
+        const char* loaded;
+        bool replaced;
+    } cases[] = {
+        {nullptr, "Briskoed", false},   {"Out", "Out", false},  {"...", "...", false},
+        {"..", "Briskoed", true},       {".", "Briskoed", true}, {"../outside", "Briskoed", true},
+        {"a/../../x", "Briskoed", true}, {"", "Briskoed", true},  {"why?", "Briskoed", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "(absent)");
+        writeIni(c.stored ? "SubFolderName=\"" + std::string(c.stored) + "\"\n" : "");
+        SettingsStore store(iniPath());
+        std::optional<std::string> replaced;
+        EXPECT_EQ(LoadSettings(store, &replaced).SubFolderName, c.loaded);
+        EXPECT_EQ(replaced.has_value(), c.replaced);
+    }
 }
 
 TEST_F(SettingsStoreTest, AnyTextOfCharacters0To255SurvivesTheRoundTrip) {

@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -11,6 +12,7 @@
 #include "batch/BatchRun.h"
 #include "batch/PathHelpers.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderLock.h"
 #include "support/QtApp.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
@@ -181,6 +183,52 @@ TEST_F(RunBatchTest, DestinationModes) {
     }
 }
 
+TEST_F(RunBatchTest, EveryDestinationIsTheArchivesFolderOrOneFolderBelowIt) {
+    const struct {
+        const char* archive;
+        std::int16_t separate, same;
+        const char* subfolder;
+        const char* destination; // relative to the test folder; "" = listed as failed
+    } cases[] = {
+        {"...zip", 1, 0, "", "In/...zip_files"}, // would be the parent folder
+        {"..zip", 1, 0, "", "In/..zip_files"},   // would be the folder itself
+        {".zip", 1, 0, "", "In/.zip_files"},
+        {"....zip", 1, 0, "", "In/..."},
+        {"a.b.zip", 1, 0, "", "In/a.b"},
+        {"x.zip", 0, 0, "Out", "In/Out"},
+        {"x.zip", 0, 0, "..", ""},
+        {"x.zip", 0, 0, ".", ""},
+        {"x.zip", 0, 0, "../outside", ""},
+        {"x.zip", 0, 0, "", ""},
+        {"x.zip", 0, 1, "..", "In"}, // the name is not used
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.archive) + " into '" + c.subfolder + "'");
+        test::TempDir dir;
+        test::WriteFile(dir / ("In/" + std::string(c.archive)));
+        m_state.settings.SeparateSubs = c.separate;
+        m_state.settings.SameFolder = c.same;
+        m_state.settings.SubFolderName = c.subfolder;
+        m_state.DoneList.clear();
+        m_adapters.calls.clear();
+        m_window = std::make_unique<frmBriskoLite>(m_state, m_dialogs, m_adaptersSet, platform::TrashPlaces{});
+        const Outcome outcome = m_window->Form_Load(dir / "In");
+        if (*c.destination == '\0') {
+            EXPECT_EQ(outcome, Outcome::FinishedWithErrors);
+            EXPECT_TRUE(m_adapters.calls.empty());
+            std::vector<std::string> tree;
+            for (const auto& item : std::filesystem::recursive_directory_iterator(dir.path())) {
+                tree.push_back(item.path().lexically_relative(dir.path()).string());
+            }
+            EXPECT_EQ(tree.size(), 2u) << "In and the archive, nothing made";
+        } else {
+            ASSERT_EQ(m_adapters.calls.size(), 1u);
+            EXPECT_EQ(m_adapters.calls[0].destination, dir / c.destination);
+            EXPECT_TRUE(platform::FolderExists(dir / c.destination));
+        }
+    }
+}
+
 TEST_F(RunBatchTest, OnlyTheFirstVolumeOfANewStyleSetIsExtracted) {
     const struct {
         std::vector<std::string> files;
@@ -347,9 +395,31 @@ TEST_F(RunBatchTest, NoArchivesFound) {
         EXPECT_EQ(m_dialogs.messages.size(), c.messages);
         EXPECT_FALSE(m_window->isVisible());
     }
-    m_state.settings.ZipsInZips = 0;
-    run({}, "\"" + m_dir / "missing" + "\"");
-    EXPECT_EQ(m_dialogs.messages, std::vector<std::string>{batch::kNoArchivesMessage});
+}
+
+TEST_F(RunBatchTest, AFolderThatIsMissingOrBeingExtractedIsRefused) {
+    test::WriteFile(in("a.zip"));
+    platform::FolderLock otherRun;
+    ASSERT_EQ(otherRun.lock(m_dir / "In"), platform::FolderLock::Result::Locked);
+    const struct {
+        std::string commandLine;
+        std::string message;
+    } cases[] = {
+        {"\"" + m_dir / "missing" + "\"", "The folder " + m_dir / "missing" + " does not exist."},
+        {in("a.zip"), "The folder " + in("a.zip") + " does not exist."},
+        {m_dir / "In/", "The folder " + m_dir / "In" + " is already being extracted."},
+    };
+    for (const auto& c : cases) {
+        for (const std::int16_t zipsInZips : {0, 1}) {
+            m_state.settings.ZipsInZips = zipsInZips;
+            m_dialogs.messages.clear();
+            EXPECT_EQ(run({}, c.commandLine), Outcome::Refused) << c.commandLine;
+            EXPECT_EQ(m_dialogs.messages, std::vector<std::string>{c.message});
+            EXPECT_FALSE(m_window->isVisible());
+        }
+    }
+    EXPECT_TRUE(m_adapters.calls.empty());
+    EXPECT_TRUE(m_state.DoneList.empty());
 }
 
 } // namespace
