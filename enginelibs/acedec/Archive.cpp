@@ -1,7 +1,7 @@
 #include "acedec/Archive.h"
 
 #include "acedec/AceCipher.h"
-#include "acedec/CodePage.h"
+#include "common/CodePage.h"
 #include "acedec/CommentDecoder.h"
 #include "acedec/DecodeError.h"
 #include "acedec/Headers.h"
@@ -137,6 +137,9 @@ bool Archive::Impl::enterVolume(unsigned index, std::uint64_t& position) {
 }
 
 std::string Archive::Impl::toText(const std::string& raw) const {
+    using enginelib::CodePage;
+    using enginelib::isValidUtf8;
+    using enginelib::toUtf8;
     switch (m_options.nameEncoding) {
     case NameEncoding::Cp437:
         return toUtf8(raw, CodePage::Cp437);

@@ -14,6 +14,11 @@
  *       Called on the caller's thread for each archive file the engine opens: the archive itself, then
  *       each later volume in the order the engine opens them, with the path it opened and the
  *       identity of what it got (a link's target). A file opened again is reported again. May be null.
+ *   EntryFailed(UserData, Entry, Reason)
+ *       Called on the caller's thread when the writer turns an entry down for a reason of the run, with
+ *       the entry's path and a few words of English: "not enough free space" (writing it would leave
+ *       less free space than the reserve the engines keep on every file system: 5% of it or 1 GiB,
+ *       whichever is smaller), "would replace an archive of this run". May be null.
  *
  * Calls:
  *   Wiz_SingleEntryUnzipGuarded(ifnc, ifnv, xfnc, xfnv, C, lpUserFunc, guard)
@@ -40,11 +45,13 @@ typedef struct {
 } BriskoFileId;
 
 typedef void (*BRISKOFILEREAD)(void* UserData, const char* Path, BriskoFileId Id);
+typedef void (*BRISKOENTRYFAILED)(void* UserData, const char* Entry, const char* Reason);
 
 typedef struct {
     const BriskoFileId* Protected;
     unsigned long ProtectedCount;
     BRISKOFILEREAD FileRead;
+    BRISKOENTRYFAILED EntryFailed;
     void* UserData;
 } BriskoGuard;
 

@@ -21,7 +21,14 @@
  *              The other fields are accepted and ignored.
  *   lpUserFunc the callbacks; any of them may be null. The totals after them are not used.
  *
- * Names without the UTF-8 flag or a Unicode path field are read as CP437; '\' separates folders.
+ * Names (and link targets) are read by the rule ZIP tools converge on: the UTF-8 flag set, UTF-8;
+ * else an Info-ZIP Unicode Path field whose CRC matches the stored name, that field; else, made on
+ * DOS or Windows (FAT, HPFS, NTFS, VFAT) or not valid UTF-8, CP437; else the bytes as they are (Unix,
+ * macOS). '\' separates folders. The engine reads the central directory itself: entries that share
+ * data or reach into the directory (the overlap bomb), or a directory that does not hold the number
+ * of entries its end record counts, make the archive damaged (3) before anything is written.
+ * A file is not begun, and one being written is stopped, when it would leave less free space on the
+ * destination's file system than 5% of it or 1 GiB, whichever is smaller (50).
  * Every entry is written only inside the destination: absolute names, drive and UNC prefixes,
  * ".." components and paths through symbolic links are refused (the entry is not written and the
  * result is not 0); a symbolic link is made only when its target stays inside the destination.
@@ -33,7 +40,8 @@
  * Result: 0 only when every entry was written whole or deliberately skipped by the duplicate-file
  * policy (or by a "no" to `replace`). Otherwise the first fault's code:
  *   1 warning (for example an unsafe entry that was refused), 2 or 3 damaged archive (2: an
- *   entry failed its CRC or size check; 3: the archive cannot be read on), 4 out of memory,
+ *   entry failed its CRC or size check; 3: the archive cannot be read on, or its central
+ *   directory is inconsistent), 4 out of memory,
  *   9 not a ZIP archive or missing, 10 no options record, 50 disk full or a file that cannot be
  *   written (also a file where a folder is needed, or the reverse), 80 stopped by the service or
  *   print callback, 81 unsupported method or encryption, 82 password missing or wrong.

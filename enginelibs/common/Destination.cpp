@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "common/FileModes.h"
@@ -19,6 +20,13 @@ namespace {
 constexpr std::size_t kMaxOpenFolders = 64;
 constexpr std::size_t kWriteBuffer = std::size_t(1) << 20;
 constexpr int kTempAttempts = 100;
+// The free space a run leaves on a file system: 5% of it, or 1 GiB, whichever is smaller.
+constexpr std::uint64_t kLargestReserve = std::uint64_t(1) << 30;
+constexpr std::uint64_t kReserveDivisor = 20;
+// How far the writing may run on the last answer about free space before asking again, and what a
+// new file counts at least (a block, whatever its size).
+constexpr std::uint64_t kRoomCheckInterval = std::uint64_t(1) << 20;
+constexpr std::uint64_t kSmallestFile = 4096;
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
@@ -276,12 +284,51 @@ bool Destination::createTemp(std::string& name, const std::function<int(const ch
     return false;
 }
 
-Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, PendingFile& file) {
+bool Destination::haveRoom(int fd, std::uint64_t bytes, bool use) {
+    // Another program may be filling the disk too: what is left is asked again after every MiB.
+    if (!m_roomKnown || m_usedSinceLook >= kRoomCheckInterval || m_room < bytes) {
+        struct statvfs info {};
+        if (::fstatvfs(fd, &info) != 0 || info.f_blocks == 0) {
+            return true; // a file system that cannot tell: the writes themselves will
+        }
+        const std::uint64_t total = static_cast<std::uint64_t>(info.f_blocks) * info.f_frsize;
+        const std::uint64_t available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+        const std::uint64_t reserve = std::min(total / kReserveDivisor, kLargestReserve);
+        m_room = available > reserve ? available - reserve : 0;
+        m_roomKnown = true;
+        m_usedSinceLook = 0;
+    }
+    if (m_room < bytes) {
+        m_error = ENOSPC;
+        return false;
+    }
+    if (use) {
+        m_room -= bytes;
+        m_usedSinceLook += bytes;
+    }
+    return true;
+}
+
+void Destination::refused(const SafePath& path, Outcome outcome) {
+    if (m_guard != nullptr) {
+        m_guard->entryFailed(path.text(), outcome == Outcome::NoRoom ? "not enough free space"
+                                                                     : "would replace an archive of this run");
+    }
+}
+
+Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, PendingFile& file,
+                               std::uint64_t declaredSize) {
     file.abandon();
     int folder = -1;
     const Walk walk = openFolder(path.folder(), true, folder);
     if (walk != Walk::Open) {
         return outcomeOf(walk);
+    }
+    // What the archive announces has to fit; a file takes at least a block whatever it holds, and
+    // its data counts as it is written.
+    if (!haveRoom(folder, std::max(declaredSize, kSmallestFile), false) || !haveRoom(folder, kSmallestFile, true)) {
+        refused(path, Outcome::NoRoom);
+        return Outcome::NoRoom;
     }
     const mode_t mode = fileMode(archivedMode, m_umask);
     int fd = -1;
@@ -313,6 +360,8 @@ Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, Pendin
     file.m_fd = fd;
     file.m_tempName = std::move(tempName);
     file.m_targetName = std::string(path.leaf());
+    file.m_path = path;
+    file.m_unchecked = 0;
     file.m_fixMode = (m_umask & (S_IRUSR | S_IWUSR)) != 0 ? mode : 0;
     file.m_error = 0;
     file.m_used = 0;
@@ -419,6 +468,7 @@ Outcome Destination::makeLink(const SafePath& path, std::string_view target, Sep
     }
     // Something is there: the link is made under a temporary name and takes its place.
     if (isProtected(folder, leaf)) {
+        refused(path, Outcome::Protected);
         return Outcome::Protected;
     }
     std::string tempName;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@ enum class Outcome {
               // where a file or link is to go
     Failed,   // the system refused (errno in Destination::error())
     Protected, // the target is one of the files the run's guard protects (an archive of the run)
+    NoRoom,    // writing it would leave less free space than the reserve (see Destination)
 };
 
 struct ExistingTarget {
@@ -42,6 +44,11 @@ struct ExistingTarget {
 //
 // A file or link replaces what is at its name only when that is not a file the guard protects; a
 // folder is never replaced.
+//
+// The disk is never filled: a file is not begun, and one being written is stopped (NoRoom), when it
+// would leave less free space on the destination's file system than the reserve, 5% of the file
+// system or 1 GiB, whichever is smaller. Free space is asked of the file system for every MiB
+// written (a file counts at least a block) and whenever the last answer leaves too little.
 //
 // Not safe against other processes rearranging the tree while it works; safe against anything an
 // archive can contain.
@@ -69,7 +76,10 @@ public:
 
     // Starts the file `path` (see PendingFile), making missing folders above it. `archivedMode` as in
     // fileMode. Only one file at a time uses the object's write buffer; further ones write unbuffered.
-    Outcome beginFile(const SafePath& path, mode_t archivedMode, PendingFile& file);
+    // `declaredSize` is the size the archive announces, when it does (NoRoom at once when it does
+    // not fit above the reserve).
+    Outcome beginFile(const SafePath& path, mode_t archivedMode, PendingFile& file,
+                      std::uint64_t declaredSize = 0);
 
     // From now on files are made under a temporary name, as on a file system that cannot keep a file
     // unnamed until it is whole; temporaries that dead processes left in a folder are removed when a
@@ -97,6 +107,11 @@ private:
     bool createTemp(std::string& name, const std::function<int(const char*)>& make);
     std::string nextTempName();
     bool isProtected(int folder, const std::string& name);
+    // Whether `bytes` more fit above the reserve on the file system of `fd`; with `use` they count
+    // as written.
+    bool haveRoom(int fd, std::uint64_t bytes, bool use);
+    // Tells the guard why the writer turned an entry down (NoRoom, Protected).
+    void refused(const SafePath& path, Outcome outcome);
     // Puts a finished file under `target` in `folder`: an unnamed one (`tempName` empty) is linked
     // there, a named one renamed. `tempName` names whatever temporary is left to remove on failure.
     Outcome placeFile(int folder, int fd, std::string& tempName, const std::string& target, int& error);
@@ -120,6 +135,9 @@ private:
     unsigned long m_tempCounter = 0;
     const RunGuard* m_guard = nullptr;
     bool m_unnamed = true;                          // files start unnamed (O_TMPFILE) while that works
+    bool m_roomKnown = false;
+    std::uint64_t m_room = 0;                       // above the reserve, at the last look less what was written since
+    std::uint64_t m_usedSinceLook = 0;
     std::unordered_set<std::string> m_swept;        // folders cleared of dead runs' temporaries
 };
 

@@ -12,6 +12,9 @@ namespace brisko::enginelib {
 
 namespace {
 
+// How much a file may grow between two looks at the destination's free space.
+constexpr std::uint64_t kRoomCheck = std::uint64_t(1) << 20;
+
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
@@ -50,6 +53,15 @@ bool PendingFile::flush() {
 bool PendingFile::write(const void* data, std::size_t size) {
     if (m_fd < 0) {
         return false;
+    }
+    m_unchecked += size;
+    if (m_unchecked >= kRoomCheck) {
+        const std::uint64_t bytes = m_unchecked;
+        m_unchecked = 0;
+        if (!m_owner->haveRoom(m_fd, bytes, true)) {
+            m_owner->refused(m_path, Outcome::NoRoom);
+            return fail(ENOSPC);
+        }
     }
     const char* bytes = static_cast<const char*>(data);
     if (m_used + size > m_capacity && !flush()) {
@@ -90,6 +102,9 @@ Outcome PendingFile::commit(const timespec& mtime) {
     int error = 0;
     const Outcome placed = m_owner->placeFile(m_folder, m_fd, m_tempName, m_targetName, error);
     if (placed != Outcome::Done) {
+        if (placed == Outcome::Protected) {
+            m_owner->refused(m_path, placed);
+        }
         m_error = error;
         abandon();
         return placed;

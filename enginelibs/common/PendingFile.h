@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <sys/types.h>
+
+#include "common/SafePath.h"
 
 namespace brisko::enginelib {
 
@@ -25,8 +28,8 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
 
-    // Appends data. False on a write error (errno in error(), ENOSPC when the disk is full); the file
-    // is then abandoned.
+    // Appends data. False on a write error (errno in error(), ENOSPC when the disk is full or the
+    // data would eat into the destination's reserve of free space); the file is then abandoned.
     bool write(const void* data, std::size_t size);
 
     // Writes what is buffered, sets the modification and access time to `mtime` (and the mode where
@@ -52,6 +55,8 @@ private:
     int m_fd = -1;
     std::string m_tempName; // empty while the file has no name
     std::string m_targetName;
+    SafePath m_path;
+    std::uint64_t m_unchecked = 0; // written since the destination last looked at the free space
     mode_t m_fixMode = 0; // the mode to set at commit when the umask denies the owner; 0 = none
     char* m_buffer = nullptr;
     std::size_t m_capacity = 0;

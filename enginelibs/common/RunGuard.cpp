@@ -22,6 +22,7 @@ void RunGuard::set(const BriskoGuard* guard) {
         return;
     }
     m_fileRead = guard->FileRead;
+    m_entryFailed = guard->EntryFailed;
     m_userData = guard->UserData;
     if (guard->Protected == nullptr || guard->ProtectedCount == 0) {
         return;
@@ -43,6 +44,16 @@ bool RunGuard::protects(const struct stat& info) const {
 void RunGuard::fileRead(const std::string& path, const struct stat& info) const {
     if (m_fileRead != nullptr) {
         m_fileRead(m_userData, path.c_str(), idOf(info));
+    }
+}
+
+} // namespace brisko::enginelib
+
+namespace brisko::enginelib {
+
+void RunGuard::entryFailed(const std::string& entry, const char* reason) const {
+    if (m_entryFailed != nullptr) {
+        m_entryFailed(m_userData, entry.c_str(), reason);
     }
 }
 

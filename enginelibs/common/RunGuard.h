@@ -24,11 +24,15 @@ public:
     // Reports an archive file the engine opened; `info` is what the open gave.
     void fileRead(const std::string& path, const struct stat& info) const;
 
+    // Reports an entry the writer turned down for a reason of the run, in a few words.
+    void entryFailed(const std::string& entry, const char* reason) const;
+
 private:
     const BriskoFileId* m_protected = nullptr;
     std::size_t m_count = 0;
     std::vector<BriskoFileId> m_sorted;
     BRISKOFILEREAD m_fileRead = nullptr;
+    BRISKOENTRYFAILED m_entryFailed = nullptr;
     void* m_userData = nullptr;
 };
 

@@ -296,8 +296,8 @@ int AceHandle::extractFile(const SafePath& path, const timespec& mtime) {
     }
     // DOS attributes carry no permissions: the usual modes apply.
     PendingFile file;
-    outcome = m_destination->beginFile(path, 0, file);
-    if (outcome == Outcome::Failed && m_destination->error() == ENOSPC) {
+    outcome = m_destination->beginFile(path, 0, file, m_archive->entry().originalSize);
+    if (outcome == Outcome::NoRoom || (outcome == Outcome::Failed && m_destination->error() == ENOSPC)) {
         return ACE_ERR_WRITE;
     }
     if (outcome != Outcome::Done) {

@@ -415,9 +415,9 @@ int RarHandle::extract(const Entry& entry, bool write, const char* destPath, con
         return ERAR_ECREATE;
     }
     PendingFile file;
-    outcome = m_destination->beginFile(path, archivedMode(entry), file);
+    outcome = m_destination->beginFile(path, archivedMode(entry), file, entry.sizeUnknown ? 0 : entry.unpackedSize);
     if (outcome != Outcome::Done) {
-        return ERAR_ECREATE;
+        return outcome == Outcome::NoRoom ? ERAR_EWRITE : ERAR_ECREATE;
     }
     const int result = decode(index, entry, &file, &path);
     if (result != 0) {

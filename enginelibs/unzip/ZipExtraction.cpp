@@ -40,14 +40,6 @@ timespec entryTime(archive_entry* entry) {
     return {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)};
 }
 
-std::string entryName(archive_entry* entry) {
-    const char* name = archive_entry_pathname_utf8(entry);
-    if (name == nullptr) {
-        name = archive_entry_pathname(entry);
-    }
-    return name != nullptr ? name : "";
-}
-
 std::string errorText(struct archive* reader) {
     const char* text = archive_error_string(reader);
     return text != nullptr ? printable(text) : "unknown error";
@@ -69,6 +61,21 @@ std::string methodOf(struct archive* reader) {
     return open != std::string::npos && close != std::string::npos && close > open
                ? text.substr(open + 1, close - open - 1)
                : "Unknown";
+}
+
+// Whether the reader's entry is the directory's `central`: the reader hands out the stored name, or
+// the Unicode path field's, with every '\' turned into '/', and no name at all for one flagged as
+// UTF-8 that is not.
+bool describesEntry(const char* readerName, const CentralEntry& central) {
+    if (readerName == nullptr) {
+        return !central.name;
+    }
+    const auto slashed = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\\', '/');
+        return text;
+    };
+    const std::string name = slashed(readerName);
+    return name == slashed(central.rawName) || (central.name && name == slashed(*central.name));
 }
 
 } // namespace
@@ -146,8 +153,8 @@ bool ZipExtraction::openArchive() {
     // The seekable reader takes names and types from the central directory, which is what every
     // other tool shows for the archive, and skips unwanted data without reading it.
     archive_read_support_format_zip_seekable(m_archive);
-    // Names without the UTF-8 flag or a Unicode path field were written in the DOS code page.
-    archive_read_set_format_option(m_archive, "zip", "hdrcharset", "CP437");
+    // Names come as stored; the engine reads them by its own rule (entryNameOf), which needs the
+    // system that made each entry, from the central directory.
     archive_read_set_passphrase_callback(m_archive, this, &ZipExtraction::passphraseCallback);
     // The size only picks the buffer; the reader finds out on its own what the file really holds.
     const std::size_t block =
@@ -238,27 +245,44 @@ int ZipExtraction::run() {
             return m_halted ? kZipStopped : kZipWriteFailed;
         }
     }
-    int done = 0;
+    m_directory = readCentralDirectory(m_archiveFd, static_cast<std::uint64_t>(m_archiveSize));
+    if (m_directory.verdict != CentralDirectory::Verdict::Ok) {
+        brokenArchive(describe(m_directory.verdict));
+        closeArchive();
+        return m_halted ? kZipStopped : m_result;
+    }
+    std::size_t done = 0;
+    bool whole = false; // every entry of the directory came through the reader
     while (!m_halted) {
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(m_archive, &entry);
         if (status == ARCHIVE_EOF) {
+            whole = done == m_directory.entries.size();
             break;
         }
         if (status < ARCHIVE_WARN) {
-            fault(kZipBroken);
-            emit("     error: " + printable(m_archivePath) + "  (" + errorText(m_archive) + ")\n");
+            brokenArchive(errorText(m_archive));
+            break;
+        }
+        // The reader takes the entries in the order of their data, as the directory list is sorted.
+        const CentralEntry* central = done < m_directory.entries.size() ? &m_directory.entries[done] : nullptr;
+        if (central == nullptr || !describesEntry(archive_entry_pathname(entry), *central)) {
+            brokenArchive("the entries do not match the central directory");
             break;
         }
         if (listing) {
-            listEntry(entry);
+            listEntry(entry, *central);
         } else {
-            handleEntry(entry, status == ARCHIVE_WARN);
+            handleEntry(entry, *central, status == ARCHIVE_WARN);
         }
         ++done;
-        if (m_readerBroken && !m_halted && !reopenAfter(done)) {
+        if (m_readerBroken && !m_halted && !reopenAfter(static_cast<int>(done))) {
             break;
         }
+    }
+    if (!whole && !m_halted && m_result == kZipOk) {
+        // Fewer entries than the directory counts came out: the archive is not whole.
+        brokenArchive("the central directory lists entries that cannot be read");
     }
     if (m_destination) {
         m_destination->finish();
@@ -278,8 +302,8 @@ bool ZipExtraction::selected(const std::string& name) const {
     return wanted;
 }
 
-void ZipExtraction::listEntry(archive_entry* entry) {
-    const std::string name = entryName(entry);
+void ZipExtraction::listEntry(archive_entry* entry, const CentralEntry& central) {
+    const std::string name = central.name.value_or(printable(central.rawName));
     if (m_callbacks.SendApplicationMessage == nullptr || !selected(name)) {
         return;
     }
@@ -297,8 +321,9 @@ void ZipExtraction::listEntry(archive_entry* entry) {
     });
 }
 
-void ZipExtraction::handleEntry(archive_entry* entry, bool headerWarning) {
-    m_entryName = entryName(entry);
+void ZipExtraction::handleEntry(archive_entry* entry, const CentralEntry& central, bool headerWarning) {
+    m_entryName = central.name.value_or(central.rawName);
+    m_entry = &central;
     m_passwordAsked = false;
     m_passwordDeclined = false;
     m_passwordTries = 0;
@@ -306,9 +331,11 @@ void ZipExtraction::handleEntry(archive_entry* entry, bool headerWarning) {
     if (!selected(m_entryName) || !askService(m_entryName, archive_entry_size(entry))) {
         return;
     }
-    // The reader warns about a header when it could not make sense of its name.
-    if (headerWarning || m_entryName.empty()) {
-        refuse(m_entryName, headerWarning ? archive_error_string(m_archive) : "no name");
+    // The reader warns about a header it could not make sense of.
+    if (!central.name || headerWarning || m_entryName.empty()) {
+        refuse(m_entryName, !central.name   ? "name flagged as UTF-8 is not UTF-8"
+                            : headerWarning ? archive_error_string(m_archive)
+                                            : "no name");
         return;
     }
     const EntryKind kind = kindOfMode(archive_entry_mode(entry));
@@ -348,13 +375,12 @@ void ZipExtraction::extractFolder(archive_entry* entry, const SafePath& path) {
 }
 
 void ZipExtraction::extractLink(archive_entry* entry, const SafePath& path) {
-    const char* target = archive_entry_symlink_utf8(entry);
-    if (target == nullptr) {
-        target = archive_entry_symlink(entry);
-    }
+    // A link's target is its data, stored like its name.
+    const char* stored = archive_entry_symlink(entry);
+    const std::optional<std::string> target =
+        entryNameOf(stored != nullptr ? stored : "", m_entry->flags, m_entry->host);
     std::string normalised;
-    const LinkVerdict verdict =
-        checkLinkTarget(path, target != nullptr ? target : "", kZipSeparators, normalised);
+    const LinkVerdict verdict = checkLinkTarget(path, target.value_or(""), kZipSeparators, normalised);
     if (verdict != LinkVerdict::Safe) {
         refuse(m_entryName, describe(verdict));
         return;
@@ -406,7 +432,9 @@ void ZipExtraction::extractFile(archive_entry* entry, const SafePath& path) {
         return;
     }
     PendingFile file;
-    const Outcome outcome = m_destination->beginFile(path, archive_entry_perm(entry), file);
+    const Outcome outcome = m_destination->beginFile(
+        path, archive_entry_perm(entry), file,
+        archive_entry_size_is_set(entry) ? static_cast<std::uint64_t>(archive_entry_size(entry)) : 0);
     if (outcome != Outcome::Done) {
         fail(outcome, path);
         return;
@@ -533,6 +561,9 @@ void ZipExtraction::fail(Outcome outcome, const SafePath& path) {
     case Outcome::Protected:
         refuse(m_entryName, "would replace an archive of this run");
         return;
+    case Outcome::NoRoom:
+        writeFailed(path, ENOSPC);
+        return;
     case Outcome::Conflict:
         fault(kZipWriteFailed);
         emit("     error: " + shown(path) + "  (a file or folder of another kind is in the way)\n");
@@ -545,7 +576,9 @@ void ZipExtraction::fail(Outcome outcome, const SafePath& path) {
 
 void ZipExtraction::writeFailed(const SafePath& path, int error) {
     fault(kZipWriteFailed);
-    emit("     error: " + shown(path) + "  (" + std::strerror(error) + ")\n");
+    // The writer stops at its reserve before the disk is full: no space is what that means here.
+    emit("     error: " + shown(path) + "  (" + (error == ENOSPC ? "not enough free space" : std::strerror(error)) +
+         ")\n");
     if (error == ENOSPC || error == EDQUOT) {
         m_halted = true; // every further entry would fail the same way
     }
@@ -569,6 +602,11 @@ void ZipExtraction::dataFailed(int status, const SafePath& path) {
         m_readerBroken = true;
     }
     emit("     error: " + shown(path) + "  (" + reason + ")\n");
+}
+
+void ZipExtraction::brokenArchive(const std::string& reason) {
+    fault(kZipBroken);
+    emit("     error: " + printable(m_archivePath) + "  (" + reason + ")\n");
 }
 
 void ZipExtraction::fault(int code) {

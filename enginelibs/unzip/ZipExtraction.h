@@ -12,6 +12,7 @@
 #include "api/unzip32.h"
 #include "common/Destination.h"
 #include "common/RunGuard.h"
+#include "unzip/CentralDirectory.h"
 
 struct archive;
 struct archive_entry;
@@ -89,8 +90,8 @@ private:
     bool reopenAfter(int entries);
 
     bool selected(const std::string& name) const;
-    void listEntry(archive_entry* entry);
-    void handleEntry(archive_entry* entry, bool headerWarning);
+    void listEntry(archive_entry* entry, const CentralEntry& central);
+    void handleEntry(archive_entry* entry, const CentralEntry& central, bool headerWarning);
     void extractFolder(archive_entry* entry, const SafePath& path);
     void extractLink(archive_entry* entry, const SafePath& path);
     void extractFile(archive_entry* entry, const SafePath& path);
@@ -109,6 +110,7 @@ private:
     void fail(Outcome outcome, const SafePath& path);
     void writeFailed(const SafePath& path, int error);
     void dataFailed(int status, const SafePath& path);
+    void brokenArchive(const std::string& reason);
     void fault(int code);
     void stop();
 
@@ -135,6 +137,8 @@ private:
     bool m_readerBroken = false; // the reader gave up inside an entry; reopen to go on
     int m_reopens = 0;
 
+    CentralDirectory m_directory;
+    const CentralEntry* m_entry = nullptr; // the entry in hand
     std::string m_entryName;
     bool m_passwordAsked = false;
     bool m_passwordDeclined = false;

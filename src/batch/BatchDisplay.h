@@ -19,9 +19,9 @@ public:
     // Shows the window (not modal); showing it again changes nothing.
     virtual void showWindow() = 0;
 
-    // Shows "Files not extracted:" and the error list, appends the path as one line and grows the
-    // window to make room for the list.
-    virtual void addFailedArchive(const std::string& path) = 0;
+    // Shows "Files not extracted:" and the error list, appends the path as one line, followed by
+    // the reason in parentheses when there is one, and grows the window to make room for the list.
+    virtual void addFailedArchive(const std::string& path, const std::string& reason = {}) = 0;
 
     // Appends a handled archive to the hidden done list (lstDone).
     virtual void appendDone(const std::string& path) = 0;

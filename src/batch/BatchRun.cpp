@@ -195,6 +195,7 @@ void BatchRun::extract(const std::string& archive, bool& anyExtracted) {
     m_display.processEvents();
 
     result.Succeeded = records::kFalse;
+    result.FailureReason.clear();
     files.read.clear();
     files.readReported = false;
     ExtractArchive(path, destination->folder, m_state, m_display, m_adapters);
@@ -203,7 +204,7 @@ void BatchRun::extract(const std::string& archive, bool& anyExtracted) {
     if (result.Succeeded != records::kFalse) {
         anyExtracted = true;
     } else {
-        m_display.addFailedArchive(path);
+        m_display.addFailedArchive(path, result.FailureReason);
     }
     if (result.Succeeded == records::kTrue && settings.DeleteOriginals == 1 &&
         result.CancelRequested == records::kFalse) {

@@ -7,7 +7,7 @@ namespace brisko::engines {
 namespace {
 
 void recordRead(void* userData, const char* path, BriskoFileId id) {
-    auto& files = *static_cast<records::PassFiles*>(userData);
+    records::PassFiles& files = static_cast<records::ProcessState*>(userData)->passFiles;
     const std::string name = path != nullptr ? path : "";
     for (records::PassFiles::Read& read : files.read) {
         if (read.path == name) {
@@ -18,11 +18,20 @@ void recordRead(void* userData, const char* path, BriskoFileId id) {
     files.read.push_back({name, id, false});
 }
 
+void recordFailure(void* userData, const char*, const char* reason) {
+    std::string& first = static_cast<records::ProcessState*>(userData)->result.FailureReason;
+    if (first.empty() && reason != nullptr) {
+        first = reason;
+    }
+}
+
 } // namespace
 
-BriskoGuard GuardFor(records::PassFiles& files) {
+BriskoGuard GuardFor(records::ProcessState& state) {
+    records::PassFiles& files = state.passFiles;
     files.readReported = true;
-    return BriskoGuard{files.protectedFiles.data(), files.protectedFiles.size(), &recordRead, &files};
+    return BriskoGuard{files.protectedFiles.data(), files.protectedFiles.size(), &recordRead, &recordFailure,
+                       &state};
 }
 
 } // namespace brisko::engines

@@ -66,7 +66,7 @@ void mdlUnACE::UnaceArchive(std::string archive, std::string destination, Progre
     open.OpenMode = ACE_OPEN_EXTRACT;
     m_handle = m_engine.open(&open);
     if (m_handle && m_engine.setGuard) {
-        const BriskoGuard guard = GuardFor(state.passFiles);
+        const BriskoGuard guard = GuardFor(state);
         m_engine.setGuard(m_handle, &guard);
     }
     if (m_handle && !password.empty()) {

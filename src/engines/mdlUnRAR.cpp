@@ -39,7 +39,7 @@ bool mdlUnRAR::loadEngine() {
 }
 
 bool mdlUnRAR::open(const std::string& archive, unsigned mode, const std::string& password,
-                    records::PassFiles& files) {
+                    records::ProcessState& state) {
     std::string name = archive;
     RAROpenArchiveData data{};
     data.ArcName = name.data();
@@ -50,7 +50,7 @@ bool mdlUnRAR::open(const std::string& archive, unsigned mode, const std::string
         return false;
     }
     if (m_engine.setGuard) {
-        const BriskoGuard guard = GuardFor(files);
+        const BriskoGuard guard = GuardFor(state);
         m_engine.setGuard(m_handle, &guard);
     }
     if (!password.empty()) {
@@ -85,7 +85,7 @@ void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, Prog
         return;
     }
 
-    if (!open(archive, RAR_OM_LIST, password, state.passFiles)) {
+    if (!open(archive, RAR_OM_LIST, password, state)) {
         state.result.Succeeded = records::kFalse;
         return;
     }
@@ -106,7 +106,7 @@ void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, Prog
         }
     }
     if (end == PassEnd::Finished) {
-        if (!open(archive, RAR_OM_EXTRACT, password, state.passFiles)) {
+        if (!open(archive, RAR_OM_EXTRACT, password, state)) {
             state.result.Succeeded = records::kFalse;
             return;
         }

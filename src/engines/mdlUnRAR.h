@@ -50,7 +50,7 @@ private:
 
     bool loadEngine();
     // Opens the archive under the pass's guard, where the engine takes one.
-    bool open(const std::string& archive, unsigned mode, const std::string& password, records::PassFiles& files);
+    bool open(const std::string& archive, unsigned mode, const std::string& password, records::ProcessState& state);
     void close();
     // Reads header after header, calling onEntry for each entry (false fails the pass), until the
     // archive's end, a failing code or a cancel.

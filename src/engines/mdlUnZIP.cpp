@@ -126,7 +126,7 @@ void mdlUnZIP::UnzipArchive(records::ProcessState& state, ProgressDisplay& displ
     mdlUnZIP* const outer = std::exchange(s_active, this);
     int code = 0;
     if (guarded) {
-        const BriskoGuard guard = GuardFor(state.passFiles);
+        const BriskoGuard guard = GuardFor(state);
         code = guarded(includeCount, includeNames.data(), excludeCount, excludeNames.data(), &dcl, &callbacks,
                        &guard);
     } else {

@@ -17,6 +17,9 @@ inline constexpr std::int16_t kFalse = 0;
 struct ExtractionResult {
     std::int16_t Succeeded = kFalse;
     std::int16_t CancelRequested = kFalse;
+    // Why the engine turned an entry of that archive down, when the reason is the run's rather than
+    // the archive's ("not enough free space"); empty otherwise.
+    std::string FailureReason;
 };
 
 // The ZIP engine's options, one field per member of its option record, filled before each ZIP

@@ -290,13 +290,14 @@ void frmBriskoLite::showWindow() {
     show();
 }
 
-void frmBriskoLite::addFailedArchive(const std::string& path) {
+void frmBriskoLite::addFailedArchive(const std::string& path, const std::string& reason) {
     m_lblErrors->show();
     m_txtErrors->show();
     // Appended at the end whatever the user selected, and scrolled to, so the newest failure is
     // in view. The text control takes "\r\n" as one line break.
     m_txtErrors->moveCursor(QTextCursor::End);
-    m_txtErrors->insertPlainText(DisplayText(path) + QStringLiteral("\r\n"));
+    const QString because = reason.empty() ? QString() : QStringLiteral("  (") + DisplayText(reason) + QLatin1Char(')');
+    m_txtErrors->insertPlainText(DisplayText(path) + because + QStringLiteral("\r\n"));
 
     const int frameHeight = frameGeometry().height() - height();
     setFixedSize(width(), Px(kGrownOuterHeightTwips) - frameHeight);

@@ -61,7 +61,7 @@ public:
     void setToDir(const std::string& text) override;
     void showKindIcon(const std::string& kind) override;
     void showWindow() override;
-    void addFailedArchive(const std::string& path) override;
+    void addFailedArchive(const std::string& path, const std::string& reason = {}) override;
     void appendDone(const std::string& path) override;
 
 public slots:

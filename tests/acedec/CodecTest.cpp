@@ -2,7 +2,7 @@
 // and these tests say which piece is at fault.
 #include "acedec/AceCipher.h"
 #include "acedec/BitReader.h"
-#include "acedec/CodePage.h"
+#include "common/CodePage.h"
 #include "acedec/Crc32.h"
 #include "acedec/DecodeError.h"
 #include "acedec/HuffmanTable.h"
@@ -183,6 +183,10 @@ TEST(VolumeNames, Sequence) {
         EXPECT_EQ(volumeFileName(c.first, c.index, c.upper), c.name) << c.first << " " << c.index;
     }
 }
+
+using enginelib::CodePage;
+using enginelib::isValidUtf8;
+using enginelib::toUtf8;
 
 TEST(CodePages, ToUtf8) {
     struct Case {

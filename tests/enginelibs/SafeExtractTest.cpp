@@ -262,7 +262,7 @@ TEST_P(TemporaryStyleTest, AProtectedFileIsNeverReplacedAndAnOrdinaryOneIs) {
     const BriskoFileId ids[] = {{static_cast<unsigned long long>(link.st_dev), static_cast<unsigned long long>(link.st_ino)},
                                 {0, 1},
                                 {static_cast<unsigned long long>(archive.st_dev), static_cast<unsigned long long>(archive.st_ino)}};
-    const BriskoGuard caller{ids, 3, nullptr, nullptr};
+    const BriskoGuard caller{ids, 3, nullptr, nullptr, nullptr};
     RunGuard guard;
     guard.set(&caller);
     Destination destination(m_out, &guard);
@@ -283,6 +283,31 @@ TEST_P(TemporaryStyleTest, AProtectedFileIsNeverReplacedAndAnOrdinaryOneIs) {
 
 INSTANTIATE_TEST_SUITE_P(Unnamed, TemporaryStyleTest, ::testing::Values(false));
 INSTANTIATE_TEST_SUITE_P(Named, TemporaryStyleTest, ::testing::Values(true));
+
+TEST(DestinationRoom, AFileThatWouldEatIntoTheReserveIsStoppedAndLeavesNothing) {
+    test::SmallFileSystem disk(32); // a reserve of 5%: 1.6 MiB
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+    }
+    const unsigned long long before = disk.used();
+    Destination destination(disk.path());
+    PendingFile file;
+    EXPECT_EQ(destination.beginFile(safe("announced"), 0644, file, 40u << 20), Outcome::NoRoom);
+    EXPECT_EQ(destination.beginFile(safe("fits"), 0644, file, 1u << 20), Outcome::Done);
+    const std::string mebibyte(1u << 20, 'x');
+    EXPECT_TRUE(file.write(mebibyte.data(), mebibyte.size()));
+    EXPECT_EQ(file.commit({0, UTIME_NOW}), Outcome::Done);
+
+    ASSERT_EQ(destination.beginFile(safe("grows"), 0644, file), Outcome::Done);
+    int written = 0;
+    while (written < 64 && file.write(mebibyte.data(), mebibyte.size())) {
+        ++written;
+    }
+    EXPECT_LT(written, 31) << "stopped before the disk was full";
+    EXPECT_EQ(file.error(), ENOSPC);
+    EXPECT_EQ(test::ListTree(disk.path()), std::vector<std::string>{"fits"});
+    EXPECT_LT(disk.used(), before + (2u << 20)) << "the stopped file's data is given back";
+}
 
 TEST_F(DestinationTest, TemporariesOfDeadRunsGoWhenAFileIsBegunBesideThem) {
     const pid_t dead = fork();

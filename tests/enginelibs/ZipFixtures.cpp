@@ -147,46 +147,53 @@ void WriteZip(const std::string& path, const std::vector<ZipItem>& items, const 
     archive_write_free(w);
 }
 
-void WriteRawZip(const std::string& path, const std::vector<RawZipEntry>& entries) {
+void WriteRawZip(const std::string& path, const std::vector<RawZipEntry>& entries,
+                 std::optional<unsigned> countedEntries) {
     struct tm local {};
     const time_t when = kFixtureTime;
     localtime_r(&when, &local);
     const unsigned dosTime = (local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2);
     const unsigned dosDate = ((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday;
     std::string body, directory;
+    std::vector<std::uint32_t> offsets;
     for (const RawZipEntry& entry : entries) {
-        const std::uint32_t offset = static_cast<std::uint32_t>(body.size());
-        const std::uint32_t crc = crc32(entry.data);
-        const auto size = static_cast<std::uint32_t>(entry.data.size());
-        put32(body, 0x04034b50);
-        for (unsigned value : {10u, 0u, 0u, dosTime, dosDate}) {
-            put16(body, value);
+        const RawZipEntry& stored = entry.sharesDataWith >= 0 ? entries[entry.sharesDataWith] : entry;
+        const std::uint32_t crc = crc32(stored.data);
+        const auto size = static_cast<std::uint32_t>(stored.data.size());
+        offsets.push_back(entry.sharesDataWith >= 0 ? offsets[entry.sharesDataWith]
+                                                    : static_cast<std::uint32_t>(body.size()));
+        if (entry.sharesDataWith < 0) {
+            put32(body, 0x04034b50);
+            for (unsigned value : {10u, entry.flags, 0u, dosTime, dosDate}) {
+                put16(body, value);
+            }
+            put32(body, crc);
+            put32(body, size);
+            put32(body, size);
+            put16(body, static_cast<unsigned>(entry.name.size()));
+            put16(body, static_cast<unsigned>(entry.extra.size()));
+            body += entry.name + entry.extra + entry.data;
         }
-        put32(body, crc);
-        put32(body, size);
-        put32(body, size);
-        put16(body, static_cast<unsigned>(entry.name.size()));
-        put16(body, 0);
-        body += entry.name + entry.data;
 
         put32(directory, 0x02014b50);
-        for (unsigned value : {(entry.system << 8) | 20u, 10u, 0u, 0u, dosTime, dosDate}) {
+        for (unsigned value : {(entry.system << 8) | 20u, 10u, entry.flags, 0u, dosTime, dosDate}) {
             put16(directory, value);
         }
         put32(directory, crc);
         put32(directory, size);
         put32(directory, size);
-        for (unsigned value : {static_cast<unsigned>(entry.name.size()), 0u, 0u, 0u, 0u}) {
+        for (unsigned value : {static_cast<unsigned>(entry.name.size()), static_cast<unsigned>(entry.extra.size()), 0u,
+                               0u, 0u}) {
             put16(directory, value);
         }
         put32(directory, entry.externalAttributes);
-        put32(directory, offset);
-        directory += entry.name;
+        put32(directory, offsets.back());
+        directory += entry.name + entry.extra;
     }
     std::string end;
     put32(end, 0x06054b50);
-    for (unsigned value :
-         {0u, 0u, static_cast<unsigned>(entries.size()), static_cast<unsigned>(entries.size())}) {
+    const unsigned counted = countedEntries.value_or(static_cast<unsigned>(entries.size()));
+    for (unsigned value : {0u, 0u, counted, counted}) {
         put16(end, value);
     }
     put32(end, static_cast<std::uint32_t>(directory.size()));

@@ -37,14 +37,20 @@ struct ZipOptions {
 void WriteZip(const std::string& path, const std::vector<ZipItem>& items, const ZipOptions& options = {});
 
 // An entry of a hand-made archive, for what the writer refuses to make: any type bits in the mode,
-// another system in "version made by", raw name bytes. Stored, with DOS time kFixtureTime (local).
+// another system in "version made by", raw name bytes, any flags and extra fields, entries that share
+// their data. Stored, with DOS time kFixtureTime (local).
 struct RawZipEntry {
     std::string name;
     std::string data;
-    unsigned system = 3; // 0 DOS, 3 Unix
+    unsigned system = 3; // 0 DOS, 3 Unix, 11 NTFS
     std::uint32_t externalAttributes = 0100644u << 16;
+    unsigned flags = 0;       // 0x800: the name is UTF-8
+    std::string extra{};      // extra fields, in the local header and the directory alike
+    int sharesDataWith = -1;  // a directory record only, pointing at that earlier entry's data
 };
-void WriteRawZip(const std::string& path, const std::vector<RawZipEntry>& entries);
+// `countedEntries`: what the end record claims, when it is to lie.
+void WriteRawZip(const std::string& path, const std::vector<RawZipEntry>& entries,
+                 std::optional<unsigned> countedEntries = std::nullopt);
 
 // What a folder holds: relative path -> description. Files are "file:<content>", folders "folder",
 // links "link:<target>", anything else "special".

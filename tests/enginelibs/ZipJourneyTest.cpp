@@ -61,5 +61,35 @@ TEST(ZipJourney, EachDestinationModeGivesWhatUnzipGives) {
     }
 }
 
+// The most common ZIP on Linux: Info-ZIP's zip on UTF-8 names, which it stores as they are, with
+// neither the UTF-8 flag nor a Unicode path field.
+TEST(ZipJourney, ZipsMadeByZipOnLinuxGiveTheNamesUnzipGives) {
+    ProcessOptions onPath;
+    onPath.searchPath = true;
+    if (!HaveUnzip() || RunProcess({"zip", "-v"}, {}, 30, {}, onPath).exitStatus != 0) {
+        GTEST_SKIP() << "Debian's zip and unzip are needed here";
+    }
+    TempDir home, source, ours, theirs;
+    for (const char* name : {"e/na\xC3\xAFve caf\xC3\xA9.txt", "e/\xC3\x9C" "bersicht/\xE6\x97\xA5\xE6\x9C\xAC.txt",
+                             "e/\xD1\x82\xD0\xB5\xD1\x81\xD1\x82/plain.txt"}) {
+        WriteFile(source / name, name);
+    }
+    for (const char* archive : {"one.zip", "two.zip"}) {
+        ProcessOptions inSource;
+        inSource.workingFolder = source.path();
+        inSource.searchPath = true;
+        ASSERT_EQ(RunProcess({"zip", "-q", "-r", ours / archive, "e"}, {"LC_ALL=C.UTF-8"}, 60, {}, inSource).exitStatus, 0);
+        ASSERT_EQ(RunUnzip(ours / archive, theirs / std::string(archive).substr(0, 3)), 0);
+    }
+    WriteFile(home / "config/Brisko/Brisko.ini", "[Options]\nSingleSub=0\nSeparateSubs=1\n");
+    const ProcessResult run = RunProcess(
+        {BRISKO_BINARY, ours.path()},
+        {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + (home / "config"), "QT_QPA_PLATFORM=offscreen"}, 60);
+    ASSERT_EQ(run.exitStatus, 0);
+    for (const char* base : {"one", "two"}) {
+        EXPECT_EQ(descriptions(ours / base), descriptions(theirs / base)) << base;
+    }
+}
+
 } // namespace
 } // namespace brisko::test

@@ -59,13 +59,17 @@ struct WatchingDisplay : batch::BatchDisplay {
     void setToDir(const std::string&) override {}
     void showKindIcon(const std::string&) override {}
     void showWindow() override {}
-    void addFailedArchive(const std::string& path) override { failed.push_back(path); }
+    void addFailedArchive(const std::string& path, const std::string& reason) override {
+        failed.push_back(path);
+        reasons.push_back(reason);
+    }
     void appendDone(const std::string&) override {}
 
     bool listed(const std::string& path) const { return std::find(failed.begin(), failed.end(), path) != failed.end(); }
 
     std::string current;
     std::vector<std::string> failed;
+    std::vector<std::string> reasons; // beside `failed`
     std::function<void(const std::string& archive, const std::string& status)> onStatus;
 };
 

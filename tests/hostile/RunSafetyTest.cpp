@@ -271,6 +271,34 @@ TEST(RunSafety, EachFolderGetsItsOutcome) {
     }
 }
 
+// An archive that would fill the disk fails with its reason, gives back what it wrote, and the run
+// goes on: a smaller archive after it still fits.
+TEST(RunSafety, AnArchiveThatWouldFillTheDiskFailsAndTheNextOneFits) {
+    SmallFileSystem disk(64);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+    }
+    Folder folder;
+    fs::create_directories(disk / "in");
+    WriteZip(disk / "in/a_bomb.zip", {{"zeros.bin", std::string(100u << 20, '\0')}});
+    WriteZip(disk / "in/b_small.zip", {{"small.txt", "fits"}});
+    const unsigned long long before = disk.used();
+    hostile::QuietHosts hosts;
+    records::ProcessState state;
+    state.settings = Options(0, 0);
+    hostile::WatchingDisplay display;
+    const engines::EngineAdapters adapters = hosts.adapters();
+    batch::BatchRun run(state, display, hosts.dialogs, adapters, platform::TrashPlaces{folder.trash});
+    run.RunBatch(disk / "in");
+
+    EXPECT_EQ(display.failed, std::vector<std::string>{disk / "in/a_bomb.zip"});
+    EXPECT_EQ(display.reasons, std::vector<std::string>{"not enough free space"});
+    EXPECT_EQ(ReadFile(disk / "in/Briskoed/small.txt"), "fits");
+    EXPECT_FALSE(Exists(disk / "in/Briskoed/zeros.bin"));
+    EXPECT_TRUE(Exists(disk / "in/a_bomb.zip"));
+    EXPECT_LT(disk.used(), before + (1u << 20));
+}
+
 // A run killed with SIGKILL in the middle of writing a large entry leaves nothing of it: no partial
 // file, no temporary, nothing hidden beside the archives, nothing trashed.
 TEST(RunSafety, AKilledRunLeavesNothingBehind) {

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +35,23 @@ TempDir::~TempDir() {
         }
     }
     fs::remove_all(m_path, ec);
+}
+
+SmallFileSystem::SmallFileSystem(unsigned mebibytes) {
+    const std::string options = "size=" + std::to_string(mebibytes) + "m,mode=0755";
+    m_mounted = mount("brisko-test", m_folder.path().c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallFileSystem::~SmallFileSystem() {
+    if (m_mounted) {
+        umount2(m_folder.path().c_str(), MNT_DETACH);
+    }
+}
+
+unsigned long long SmallFileSystem::used() const {
+    struct statvfs info {};
+    statvfs(m_folder.path().c_str(), &info);
+    return static_cast<unsigned long long>(info.f_blocks - info.f_bfree) * info.f_frsize;
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

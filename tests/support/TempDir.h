@@ -22,6 +22,26 @@ private:
     std::string m_path;
 };
 
+// A tmpfs of `mebibytes` mounted on a fresh folder for the object's lifetime, for what only a small
+// file system shows (a disk that fills up). Mounting needs root: check mounted() and skip without.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(unsigned mebibytes);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool mounted() const { return m_mounted; }
+    const std::string& path() const { return m_folder.path(); }
+    std::string operator/(const std::string& relative) const { return m_folder / relative; }
+    // Bytes in use on it now.
+    unsigned long long used() const;
+
+private:
+    TempDir m_folder;
+    bool m_mounted = false;
+};
+
 // Creates the file (and its missing parent folders) with the given content.
 void WriteFile(const std::string& path, const std::string& content = {});
 std::string ReadFile(const std::string& path);

@@ -3,7 +3,9 @@
 #include <string>
 #include <string_view>
 
-namespace brisko::acedec {
+// Names in the 8-bit code pages of DOS and Windows, as archives made there store them, turned into
+// the UTF-8 every engine hands out.
+namespace brisko::enginelib {
 
 enum class CodePage { Cp437, Cp850, Cp1252 };
 
@@ -14,4 +16,4 @@ std::string toUtf8(std::string_view text, CodePage codePage);
 // True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isValidUtf8(std::string_view text);
 
-} // namespace brisko::acedec
+} // namespace brisko::enginelib

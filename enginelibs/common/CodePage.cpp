@@ -1,8 +1,8 @@
-#include "acedec/CodePage.h"
+#include "common/CodePage.h"
 
 #include <array>
 
-namespace brisko::acedec {
+namespace brisko::enginelib {
 
 namespace {
 
@@ -121,4 +121,4 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
-} // namespace brisko::acedec
+} // namespace brisko::enginelib
