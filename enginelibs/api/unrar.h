@@ -25,7 +25,10 @@
  *                          has a drive or UNC prefix or a ".." component, a DestName outside DestPath,
  *                          or a path through a symbolic link is refused with ERAR_ECREATE and nothing
  *                          is written. A file is written under a temporary name and moved into place
- *                          only when its CRC (or BLAKE2) checked out. Codes: 0; ERAR_BAD_DATA
+ *                          only when its CRC (or BLAKE2) checked out. A RAR 5 hard link or file copy
+ *                          is made only to a file this handle extracted earlier into the same
+ *                          DestPath (a hard link becomes a copy where the file system has none);
+ *                          otherwise, and for a junction, ERAR_ECREATE. Codes: 0; ERAR_BAD_DATA
  *                          (encrypted and no right password, or a checksum error); ERAR_ECREATE (the
  *                          target cannot be created); ERAR_EWRITE; ERAR_EOPEN (a missing volume);
  *                          ERAR_UNKNOWN_FORMAT (what the engine cannot decode); the same call may be

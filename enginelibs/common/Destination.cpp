@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <vector>
 
 #include "common/FileModes.h"
 
@@ -486,6 +487,64 @@ Outcome Destination::makeLink(const SafePath& path, std::string_view target, Sep
         return Outcome::Failed;
     }
     return Outcome::Done;
+}
+
+Outcome Destination::linkOrCopy(const SafePath& path, const SafePath& existing, bool copy, mode_t archivedMode,
+                                const timespec& mtime) {
+    int folder = -1;
+    Walk walk = openFolder(existing.folder(), false, folder);
+    if (walk != Walk::Open) {
+        return walk == Walk::Missing ? Outcome::Refused : outcomeOf(walk);
+    }
+    // The source is opened without following a link at its name: it must be a file of the destination.
+    const int source =
+        ::openat(folder, std::string(existing.leaf()).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (source < 0 || ::fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (source >= 0) {
+            ::close(source);
+        }
+        return Outcome::Refused;
+    }
+    Outcome outcome = Outcome::Failed;
+    copy = copy || !m_unnamed; // a second name is given through /proc, like an unnamed file's first
+    if (!copy) {
+        walk = openFolder(path.folder(), true, folder);
+        if (walk != Walk::Open) {
+            ::close(source);
+            return outcomeOf(walk);
+        }
+        std::string tempName;
+        int error = 0;
+        outcome = placeFile(folder, source, tempName, std::string(path.leaf()), error);
+        if (!tempName.empty()) {
+            ::unlinkat(folder, tempName.c_str(), 0);
+        }
+        if (outcome == Outcome::Protected) {
+            refused(path, outcome);
+        }
+        // A file system without hard links (or with a link limit) gets a copy.
+        copy = outcome == Outcome::Failed &&
+               (error == EXDEV || error == EPERM || error == EMLINK || error == ENOTSUP || error == ENOSYS);
+        m_error = error;
+    }
+    if (copy) {
+        PendingFile file;
+        outcome = beginFile(path, archivedMode, file, static_cast<std::uint64_t>(info.st_size));
+        std::vector<char> buffer(std::size_t(1) << 16);
+        for (ssize_t got = 1; outcome == Outcome::Done && got > 0;) {
+            got = ::read(source, buffer.data(), buffer.size());
+            if (got < 0 || (got > 0 && !file.write(buffer.data(), static_cast<std::size_t>(got)))) {
+                m_error = got < 0 ? errno : file.error();
+                outcome = m_error == ENOSPC ? Outcome::NoRoom : Outcome::Failed;
+            }
+        }
+        if (outcome == Outcome::Done) {
+            outcome = file.commit(mtime);
+        }
+    }
+    ::close(source);
+    return outcome;
 }
 
 void Destination::finish() {

@@ -92,6 +92,13 @@ public:
     Outcome makeLink(const SafePath& path, std::string_view target, Separators separators,
                      const timespec& mtime, LinkVerdict& verdict);
 
+    // Makes `path` a second name of the regular file `existing` (both below the destination, reached
+    // without passing through a link), replacing what `path` may hold as a file would. With `copy`,
+    // or where the file system refuses a hard link, `path` becomes a copy instead, written like any
+    // file, with `archivedMode` and `mtime`. Refused when `existing` is not a regular file.
+    Outcome linkOrCopy(const SafePath& path, const SafePath& existing, bool copy, mode_t archivedMode,
+                       const timespec& mtime);
+
     // Gives the folders made by makeFolder their modes and times. Call once, when the archive is done.
     void finish();
 

@@ -285,6 +285,7 @@ int RarHandle::resolveTarget(const Entry& entry, const char* destPath, const cha
         }
         m_destination = std::make_unique<Destination>(root, &m_guard);
         m_destinationRoot = root;
+        m_extracted.clear();
     }
     return m_destination->isOpen() ? 0 : ERAR_ECREATE;
 }
@@ -382,10 +383,27 @@ int RarHandle::extract(const Entry& entry, bool write, const char* destPath, con
     if (entry.unsupported != 0 && !entry.folder) {
         return entry.unsupported;
     }
-    if (entry.redirect == Redirect::Junction || entry.redirect == Redirect::HardLink ||
-        entry.redirect == Redirect::FileCopy) {
-        // Only symbolic links have a creation that is checked to stay inside the destination.
+    if (entry.redirect == Redirect::Junction) {
+        // A junction leads to an absolute Windows path: nothing inside the destination to make.
         return write ? ERAR_ECREATE : 0;
+    }
+    if (entry.redirect == Redirect::HardLink || entry.redirect == Redirect::FileCopy) {
+        // The target is another member, named like one; only a file this archive already put in
+        // this destination can be linked or copied (RAR stores the first occurrence before its links).
+        SafePath existing;
+        if (!write) {
+            return 0;
+        }
+        if (sanitiseEntryName(entry.target, kRarSeparators, existing) != NameVerdict::Safe ||
+            m_extracted.count(existing.text()) == 0) {
+            return ERAR_ECREATE;
+        }
+        const Outcome outcome = m_destination->linkOrCopy(path, existing, entry.redirect == Redirect::FileCopy,
+                                                          archivedMode(entry), entry.mtime);
+        if (outcome == Outcome::Done) {
+            m_extracted.insert(path.text());
+        }
+        return outcome == Outcome::NoRoom ? ERAR_EWRITE : outcomeCode(outcome);
     }
     if (entry.link && m_archive.format == Format::Rar5) {
         LinkVerdict verdict = LinkVerdict::Safe;
@@ -427,6 +445,9 @@ int RarHandle::extract(const Entry& entry, bool write, const char* destPath, con
     outcome = file.commit(entry.mtime);
     if (outcome == Outcome::Failed && file.error() == ENOSPC) {
         return ERAR_EWRITE;
+    }
+    if (outcome == Outcome::Done) {
+        m_extracted.insert(path.text());
     }
     return outcomeCode(outcome);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "api/briskoguard.h"
 #include "api/unrar.h"
@@ -52,6 +53,7 @@ private:
     long m_current = -1;
     std::unique_ptr<Destination> m_destination;
     std::string m_destinationRoot;
+    std::unordered_set<std::string> m_extracted; // files this handle wrote into m_destination
 };
 
 // Registers a live handle; isHandle() is true for exactly the registered ones, so a stale or foreign

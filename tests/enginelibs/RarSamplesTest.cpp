@@ -102,10 +102,7 @@ const std::vector<Limit> kLimits = {
     // d.txt has another password than the set's.
     {"rar5-enc-data-mixed", "d.txt", ERAR_BAD_DATA},
     {"rar4-enc-data-mixed", "d.txt", ERAR_BAD_DATA},
-    // Hard links and junctions are refused: the safe writer creates symbolic links only.
-    {"rar5-hardlinks", "stest2.txt", ERAR_ECREATE},
-    {"rar5-hardlinks", "stest3.txt", ERAR_ECREATE},
-    {"rar5-unicode", "Ⓗⓐⓡⓓ Ⓛⓘⓝⓚ.txt", ERAR_ECREATE},
+    // Junctions lead to absolute Windows paths: refused.
     {"rar5-symlink-win", "links/dir_junction", ERAR_ECREATE},
     // Links that lead out of the destination are refused.
     {"rar4-symlink-unix", "random_link", ERAR_ECREATE},

@@ -715,9 +715,19 @@ Expectation Expect(Format format, const std::vector<HostileEntry>& entries) {
             x.ignored.insert(path);
             break;
         case Kind::HardLink:
+        case Kind::FileCopy: {
+            // Only to a file of this archive that lies at the target now.
+            std::string target;
+            const bool safe = CheckName(format, e.data, target) == NameRule::Safe;
+            if (!safe || kindAt(target) != "file" || here == "folder") {
+                refuse(e, "target is no file extracted before");
+            } else {
+                tree[path] = tree[target];
+            }
+            break;
+        }
         case Kind::Junction:
-        case Kind::FileCopy:
-            refuse(e, "no hard links, junctions or file copies");
+            refuse(e, "no junctions");
             break;
         }
     }
