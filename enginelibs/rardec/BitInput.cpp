@@ -7,7 +7,6 @@ namespace brisko::rardec {
 namespace {
 
 constexpr std::size_t kBuffer = 1 << 16;
-constexpr std::size_t kLookahead = 4; // bytes peek() may need beyond the current one
 
 } // namespace
 
@@ -36,32 +35,10 @@ void BitInput::fill() {
     }
 }
 
-unsigned BitInput::peek(unsigned count) {
-    if (m_size - m_byte < kLookahead) {
-        fill();
-    }
-    const std::uint32_t window = (std::uint32_t(m_buffer[m_byte]) << 24) | (std::uint32_t(m_buffer[m_byte + 1]) << 16) |
-                                 (std::uint32_t(m_buffer[m_byte + 2]) << 8) | std::uint32_t(m_buffer[m_byte + 3]);
-    return count == 0 ? 0 : static_cast<unsigned>((window << m_bit) >> (32 - count));
-}
-
-void BitInput::skip(unsigned count) {
-    if (m_size - m_byte < kLookahead) {
-        fill();
-    }
-    m_bit += count;
-    m_byte += m_bit >> 3;
-    m_bit &= 7;
-}
-
 void BitInput::align() {
     if (m_bit != 0) {
         skip(8 - m_bit);
     }
-}
-
-bool BitInput::overrun(std::size_t slack) const {
-    return m_ended && m_before + m_byte > m_end + slack;
 }
 
 std::uint64_t BitInput::consumed() const {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "rardec/Decoder.h"
@@ -16,8 +17,23 @@ public:
     explicit BitInput(PackedInput& input);
 
     // The next `count` bits (0..16) as a number, without consuming them.
-    unsigned peek(unsigned count);
-    void skip(unsigned count);
+    unsigned peek(unsigned count) {
+        if (m_size - m_byte < kLookahead) {
+            fill();
+        }
+        std::uint32_t window;
+        std::memcpy(&window, m_buffer.data() + m_byte, sizeof window);
+        window = __builtin_bswap32(window) << m_bit;
+        return count == 0 ? 0 : static_cast<unsigned>(window >> (32 - count));
+    }
+    void skip(unsigned count) {
+        if (m_size - m_byte < kLookahead) {
+            fill();
+        }
+        m_bit += count;
+        m_byte += m_bit >> 3;
+        m_bit &= 7;
+    }
     // Reads `count` bits (0..16).
     unsigned bits(unsigned count) {
         const unsigned value = peek(count);
@@ -32,11 +48,13 @@ public:
     // Bytes consumed so far (a partly read byte counts).
     std::uint64_t consumed() const;
     // More than `slack` bytes were read past the end of the input.
-    bool overrun(std::size_t slack = 16) const;
+    bool overrun(std::size_t slack = 16) const { return m_ended && m_before + m_byte > m_end + slack; }
     // The input reported an error.
     bool failed() const { return m_failed; }
 
 private:
+    static constexpr std::size_t kLookahead = 4; // bytes peek() reads from the current one on
+
     void fill();
 
     PackedInput& m_input;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <zlib.h>
 
+#include "rardec/Unpack50.h"
 #include "unrar/Archive.h"
 #include "unrar/PlainStream.h"
 
@@ -66,6 +67,14 @@ std::vector<PackedEntry> PackedEntries(const std::string& path) {
         packed.method = entry.method;
         packed.dictionary = std::size_t(64 * 1024) << ((entry.compression >> 5) & 7);
         packed.solid = entry.solid || (archive.solid && entry.unpackVersion <= 15 && !first);
+        if (entry.unpackVersion == 50) {
+            const rardec::Rar5Compression compression = rardec::parseRar5Compression(entry.compression);
+            packed.dictionary = static_cast<std::size_t>(compression.dictionary);
+            packed.extendedDistances = compression.extendedDistances;
+            packed.hasCrc = entry.hasCrc;
+            packed.hasBlake = entry.hasBlake;
+            std::copy_n(entry.blake, 32, packed.blake);
+        }
         packed.encrypted = entry.encrypted;
         packed.hasSalt = entry.hasSalt;
         std::copy_n(entry.salt, 8, packed.salt);

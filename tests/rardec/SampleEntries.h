@@ -24,9 +24,15 @@ struct PackedEntry {
     bool encrypted = false;
     std::uint8_t salt[8] = {};
     bool hasSalt = false;
+    // RAR 5 entries (unpackVersion 50) take method, dictionary and solid from the compression-info
+    // field; these say which distance alphabet the stream uses and which checksums the header has.
+    bool extendedDistances = false;
+    bool hasCrc = true;
+    bool hasBlake = false;
+    std::uint8_t blake[32] = {}; // BLAKE2sp of the unpacked data
 };
 
-// The file entries (no folders) of the RAR 1.5-4.x archive whose first volume is `path`, relative to
+// The file entries (no folders, no RAR 5 links) of the RAR archive whose first volume is `path`, relative to
 // kRarSamples, in archive order. Empty when the samples are absent (check SamplesPresent()).
 std::vector<PackedEntry> PackedEntries(const std::string& path);
 bool SamplesPresent();
