@@ -3,9 +3,12 @@
 #include <archive.h>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "unrar/Archive.h"
+#include "unrar/LegacyCipher.h"
 
 namespace brisko::enginelib::rar {
 
@@ -14,7 +17,10 @@ namespace brisko::enginelib::rar {
 struct Segment {
     std::vector<std::uint8_t> bytes;
     std::vector<Piece> pieces;
-    bool decrypt = false;
+    bool decrypt = false; // AES with key and iv
+    // One of the ciphers before AES, keyed by the password alone (our decoders only).
+    std::optional<LegacyCipherKind> legacy;
+    const std::string* password = nullptr;
     std::uint8_t key[32] = {};
     std::size_t keySize = 0;
     std::uint8_t iv[16] = {};

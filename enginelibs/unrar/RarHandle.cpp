@@ -8,6 +8,8 @@
 #include "common/FileModes.h"
 #include "common/HandleRegistry.h"
 #include "unrar/Blake2sp.h"
+#include "rardec/Unpack50.h"
+#include "unrar/SegmentInput.h"
 
 namespace brisko::enginelib::rar {
 
@@ -185,6 +187,15 @@ int RarHandle::scan() {
     const int result =
         scanArchive(m_volumes, m_password ? &*m_password : nullptr, m_keys, m_archive, needsPassword);
     m_scanned = result == 0;
+    m_largestDictionary = 0;
+    for (const Entry& entry : m_archive.entries) {
+        if (hasData(entry) && entry.method != 0x30) {
+            const std::uint64_t dictionary = m_archive.format == Format::Rar5
+                                                 ? rardec::parseRar5Compression(entry.compression).dictionary
+                                                 : std::uint64_t(64 * 1024) << ((entry.compression >> 5) & 7);
+            m_largestDictionary = static_cast<std::size_t>(std::max<std::uint64_t>(m_largestDictionary, dictionary));
+        }
+    }
     return result;
 }
 
@@ -309,6 +320,13 @@ int RarHandle::dataSegment(const Entry& entry, Segment& segment) {
     }
     if (!m_password) {
         return ERAR_BAD_DATA;
+    }
+    if (m_archive.format == Format::Rar4 && entry.unpackVersion < 29) {
+        // RAR 1.3 to 2.x: a cipher keyed by the password alone, over the whole packed size (the
+        // block cipher pads it to whole blocks; what lies beyond the data is never looked at).
+        segment.legacy = legacyCipherFor(entry.unpackVersion);
+        segment.password = &*m_password;
+        return segment.legacy ? 0 : ERAR_UNKNOWN_FORMAT;
     }
     segment.decrypt = true;
     if (m_archive.format == Format::Rar4) {
@@ -452,7 +470,211 @@ int RarHandle::extract(const Entry& entry, bool write, const char* destPath, con
     return outcomeCode(outcome);
 }
 
+namespace {
+
+// Where decoded bytes go: the file being written (if any), the checksums, and the link target.
+class EntryOutput : public rardec::Output {
+public:
+    EntryOutput(PendingFile* file, bool blake, bool keep) : m_file(file), m_blakeWanted(blake), m_keep(keep) {}
+
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        if (size == 0) {
+            return true;
+        }
+        crc = crc32(crc, data, size);
+        if (m_blakeWanted) {
+            m_blake.update(data, size);
+        }
+        if (m_keep) {
+            kept.append(reinterpret_cast<const char*>(data), size);
+        }
+        total += size;
+        if (m_file != nullptr && !m_file->write(data, size)) {
+            writeFailed = true;
+            return false;
+        }
+        return true;
+    }
+    void finish(std::uint8_t* digest) {
+        if (m_blakeWanted) {
+            m_blake.finish(digest);
+        }
+    }
+
+    std::uint32_t crc = 0;
+    std::uint64_t total = 0;
+    std::string kept;
+    bool writeFailed = false;
+
+private:
+    PendingFile* m_file;
+    bool m_blakeWanted;
+    bool m_keep;
+    Blake2sp m_blake;
+};
+
+// Throws away what a skipped entry of a solid stream decodes to.
+class NoOutput : public rardec::Output {
+public:
+    bool write(const std::uint8_t*, std::size_t) override { return true; }
+};
+
+int codeOf(rardec::Status status) {
+    switch (status) {
+    case rardec::Status::Ok:
+        return 0;
+    case rardec::Status::NoMemory:
+        return ERAR_NO_MEMORY;
+    case rardec::Status::Unsupported:
+        return ERAR_UNKNOWN_FORMAT;
+    case rardec::Status::ReadError:
+        return ERAR_EOPEN;
+    case rardec::Status::Stopped:
+        return ERAR_EWRITE;
+    case rardec::Status::Corrupt:
+        break;
+    }
+    return ERAR_BAD_DATA;
+}
+
+} // namespace
+
 int RarHandle::decode(std::size_t index, const Entry& entry, PendingFile* file, const SafePath* path) {
+    // Our decoders need the exact unpacked size; a RAR 5 entry written as a stream without one is
+    // left to libarchive.
+    if (m_archive.format == Format::Rar4 || !entry.sizeUnknown) {
+        return decodeOwn(index, entry, file, path);
+    }
+    return decodeWithLibarchive(index, entry, file, path);
+}
+
+bool RarHandle::continuesStream(std::size_t index) const {
+    const Entry& entry = m_archive.entries[index];
+    // RAR 1.5 marks solidness only in the archive's header: every entry after the first continues.
+    if (m_archive.format == Format::Rar4 && entry.unpackVersion <= 15) {
+        for (std::size_t i = 0; i < index; ++i) {
+            if (hasData(m_archive.entries[i]) && m_archive.entries[i].method != 0x30) {
+                return m_archive.solid;
+            }
+        }
+        return false;
+    }
+    return entry.solid;
+}
+
+std::size_t RarHandle::dictionaryFor(const Entry&) const {
+    return m_largestDictionary;
+}
+
+int RarHandle::runDecoder(const Entry& entry, bool solid, rardec::Output& output) {
+    const bool extended =
+        m_archive.format == Format::Rar5 && rardec::parseRar5Compression(entry.compression).extendedDistances;
+    if (!solid && (!m_decoder || m_decoderVersion != entry.unpackVersion || m_decoderExtended != extended)) {
+        const std::size_t dictionary = dictionaryFor(entry);
+        m_decoder = m_archive.format == Format::Rar5 ? rardec::makeRar50Decoder(dictionary, extended)
+                                                     : rardec::makeDecoder(entry.unpackVersion, dictionary);
+        m_decoderVersion = entry.unpackVersion;
+        m_decoderDictionary = dictionary;
+        m_decoderExtended = extended;
+    }
+    if (!m_decoder || m_decoderVersion != entry.unpackVersion || m_decoderExtended != extended) {
+        return ERAR_UNKNOWN_FORMAT;
+    }
+    Segment data;
+    const int prepared = dataSegment(entry, data);
+    if (prepared != 0) {
+        return prepared;
+    }
+    SegmentInput input(m_volumes, data);
+    const rardec::Status status = m_decoder->decode(input, data.length, entry.unpackedSize, solid, output);
+    return input.volumeFailed() ? ERAR_EOPEN : codeOf(status);
+}
+
+int RarHandle::prepareDecoder(std::size_t index) {
+    // The stream starts at the last entry before this one that does not continue another.
+    std::size_t start = index;
+    while (start > 0 && continuesStream(start)) {
+        std::size_t before = start;
+        while (before-- > 0) {
+            const Entry& candidate = m_archive.entries[before];
+            if (hasData(candidate) && candidate.method != 0x30) {
+                break;
+            }
+        }
+        if (before == std::size_t(-1)) {
+            break;
+        }
+        start = before;
+    }
+    // Resume where the decoder stands when that lies in this stream; otherwise from its start.
+    std::size_t next = start;
+    if (m_decodedThrough >= static_cast<long>(start) && m_decodedThrough < static_cast<long>(index)) {
+        next = static_cast<std::size_t>(m_decodedThrough) + 1;
+    }
+    for (; next < index; ++next) {
+        const Entry& skipped = m_archive.entries[next];
+        if (!hasData(skipped) || skipped.method == 0x30) {
+            continue;
+        }
+        NoOutput nothing;
+        m_decodedThrough = -1;
+        const int result = runDecoder(skipped, next != start, nothing);
+        if (result != 0) {
+            return result;
+        }
+        m_decodedThrough = static_cast<long>(next);
+    }
+    return 0;
+}
+
+int RarHandle::decodeOwn(std::size_t index, const Entry& entry, PendingFile* file, const SafePath* path) {
+    EntryOutput output(file, entry.hasBlake, entry.link);
+    int result = 0;
+    if (entry.method == 0x30) {
+        // Stored: the data as it lies, decrypted where it is, up to the unpacked size (a cipher pads).
+        Segment data;
+        result = dataSegment(entry, data);
+        SegmentInput input(m_volumes, data);
+        std::vector<std::uint8_t> buffer(std::size_t(1) << 16);
+        for (long got = 1; result == 0 && got > 0 && output.total < entry.unpackedSize;) {
+            got = input.read(buffer.data(), buffer.size());
+            const auto take = static_cast<std::size_t>(
+                std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(got, 0L)), entry.unpackedSize - output.total));
+            if (got < 0) {
+                result = ERAR_EOPEN;
+            } else if (!output.write(buffer.data(), take)) {
+                result = ERAR_EWRITE;
+            }
+        }
+    } else {
+        const bool solid = continuesStream(index);
+        result = solid ? prepareDecoder(index) : 0;
+        if (result == 0) {
+            m_decodedThrough = -1;
+            result = runDecoder(entry, solid, output);
+            if (result == 0) {
+                m_decodedThrough = static_cast<long>(index);
+            }
+        }
+    }
+    if (output.writeFailed) {
+        return file != nullptr && file->error() == ENOSPC ? ERAR_EWRITE : ERAR_ECREATE;
+    }
+    if (result != 0) {
+        return result;
+    }
+    std::uint8_t digest[32] = {};
+    output.finish(digest);
+    const int checked = checkData(entry, output.total, output.crc, digest);
+    if (checked != 0 || !entry.link || path == nullptr) {
+        return checked;
+    }
+    LinkVerdict verdict = LinkVerdict::Safe;
+    return outcomeCode(m_destination->makeLink(*path, output.kept, kRarSeparators, entry.mtime, verdict));
+}
+
+int RarHandle::decodeWithLibarchive(std::size_t index, const Entry& entry, PendingFile* file,
+                                    const SafePath* path) {
     // A solid RAR 5 entry needs the decoder to have gone through the entries it continues from.
     std::vector<std::size_t> chain{index};
     if (m_archive.format == Format::Rar5 && entry.solid) {

@@ -4,6 +4,8 @@
 
 #include "api/unrar.h"
 #include "unrar/Archive.h"
+#include "unrar/LegacyCipher.h"
+#include "rardec/Unpack50.h"
 
 namespace brisko::enginelib::rar {
 
@@ -15,7 +17,6 @@ constexpr std::uint8_t kRar5Signature[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 
 constexpr std::uint64_t kSignatureSearch = std::uint64_t(4) << 20;
 constexpr std::size_t kMaxHeader = std::size_t(2) << 20;
 // Dictionaries above this size are refused by the decoder in use.
-constexpr std::uint32_t kMaxDictionaryCode = 9; // 128 KiB << 9 = 64 MiB
 constexpr int kMaxKdfLog2 = 24;
 
 // A bounds-checked little-endian reader over one header; a read past the end leaves ok() false.
@@ -348,15 +349,15 @@ int Scanner::rar4File(const std::vector<std::uint8_t>& header, std::size_t volum
     entry.encrypted = (flags & 0x0004) != 0;
     entry.mtime = fromDosTime(entry.dosTime);
     entry.pieces.push_back({volume, dataOffset, packLow});
+    // Our decoders take RAR 1.5 (UnpVer up to 15), 2.0 (20, 26) and 2.9 (29, 36); the ciphers before
+    // AES go with UnpVer 13, 15, 20 and 26.
+    const unsigned version = entry.unpackVersion;
+    const bool decodable = version <= 15 || version == 20 || version == 26 || version == 29 || version == 36;
     if (entry.folder) {
         entry.hasCrc = false;
-    } else if (entry.encrypted && entry.unpackVersion < 29) {
-        entry.unsupported = ERAR_UNKNOWN_FORMAT; // the ciphers before AES
-    } else if (entry.method != 0x30 && (entry.unpackVersion < 29 || entry.unpackVersion > 36)) {
-        entry.unsupported = ERAR_UNKNOWN_FORMAT; // RAR 1.5 and 2.0 compression
-    } else if (entry.method != 0x30 && entry.solid) {
-        entry.unsupported = ERAR_UNKNOWN_FORMAT; // the decoder cannot carry a solid dictionary over
-    } else if (entry.method < 0x30 || entry.method > 0x35) {
+    } else if (entry.encrypted && version < 29 && !legacyCipherFor(version)) {
+        entry.unsupported = ERAR_UNKNOWN_FORMAT;
+    } else if ((entry.method != 0x30 && !decodable) || entry.method < 0x30 || entry.method > 0x35) {
         entry.unsupported = ERAR_UNKNOWN_FORMAT;
     }
     return addPiece(entry, (flags & 0x0001) != 0, (flags & 0x0002) != 0);
@@ -595,12 +596,8 @@ int Scanner::rar5File(Fields& f, std::size_t bodyEnd, std::size_t extraSize, std
     entry.dosTime = toDosTime(entry.mtime.tv_nsec == UTIME_NOW ? time(nullptr) : entry.mtime.tv_sec);
     entry.packedSize = dataSize;
     entry.pieces.push_back({volume, dataOffset, dataSize});
-    if (!entry.folder && entry.redirect == Redirect::None) {
-        const bool stored = entry.method == 0x30;
-        if ((entry.compression & 0x3F) != 0 ||
-            (!stored && ((entry.compression >> 10) & 0x1F) > kMaxDictionaryCode)) {
-            entry.unsupported = ERAR_UNKNOWN_FORMAT;
-        }
+    if (!entry.folder && entry.redirect == Redirect::None && !rardec::parseRar5Compression(entry.compression).known) {
+        entry.unsupported = ERAR_UNKNOWN_FORMAT; // a compression version our decoder does not read
     }
     return addPiece(entry, (hflags & 0x8) != 0, (hflags & 0x10) != 0);
 }

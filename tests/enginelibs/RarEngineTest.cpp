@@ -7,7 +7,6 @@
 #include "enginelibs/RarTestSupport.h"
 #include "support/RarFixtures.h"
 #include "support/TempDir.h"
-#include "unrar/Blake2sp.h"
 #include "unrar/Crypto.h"
 
 namespace brisko::test {
@@ -302,25 +301,6 @@ TEST(RarKeys, Rar5DerivationAndMacMatchKnownValues) {
     EXPECT_EQ(Hex(keys.hashKey, 32), "29adb79ce960adb7ceb0741e61ad78dcb2a77ab1027fb6e414294a8fc4146f7a");
     EXPECT_EQ(Hex(keys.check, 8), "8151cff63649c16e");
     EXPECT_EQ(enginelib::rar::macCrc(keys.hashKey, 0xC5B7E6A2), 0xBA28EEEAu);
-}
-
-// Sizes around the leaf and round boundaries, where the tree hash splits its input.
-TEST(RarKeys, Blake2spIsTheSameHoweverTheDataIsFed) {
-    for (const std::size_t size : {0u, 1u, 64u, 511u, 512u, 513u, 4096u, 5000u}) {
-        const std::string data = Pattern(size);
-        std::uint8_t whole[32];
-        std::uint8_t pieces[32];
-        enginelib::rar::Blake2sp a;
-        a.update(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
-        a.finish(whole);
-        enginelib::rar::Blake2sp b;
-        for (std::size_t i = 0; i < size; i += 77) {
-            b.update(reinterpret_cast<const std::uint8_t*>(data.data()) + i,
-                     std::min<std::size_t>(77, size - i));
-        }
-        b.finish(pieces);
-        EXPECT_EQ(Hex(whole, 32), Hex(pieces, 32)) << size;
-    }
 }
 
 } // namespace

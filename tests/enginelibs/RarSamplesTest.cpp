@@ -80,25 +80,6 @@ struct Limit {
 };
 
 const std::vector<Limit> kLimits = {
-    // The decoder has no RAR 1.5 / 2.0 algorithms and no solid RAR 4 dictionary after the first file.
-    {"rar15-old-compression", "*", ERAR_UNKNOWN_FORMAT},
-    {"rar15-main-comment", "FILE1.TXT", ERAR_UNKNOWN_FORMAT},
-    {"rar20-old-compression", "*", ERAR_UNKNOWN_FORMAT},
-    {"rar20-vol-old", "*", ERAR_UNKNOWN_FORMAT},
-    {"rar4-solid", "stest2.txt", ERAR_UNKNOWN_FORMAT},
-    {"rar4-solid-comment", "exe/test.exe", ERAR_UNKNOWN_FORMAT},
-    {"rar4-solid-comment", "jpg/test.jpg", ERAR_UNKNOWN_FORMAT},
-    {"rar4-enc-solid", "b.txt", ERAR_UNKNOWN_FORMAT},
-    {"rar4-enc-solid", "c.txt", ERAR_UNKNOWN_FORMAT},
-    {"rar4-enc-solid", "d.txt", ERAR_UNKNOWN_FORMAT},
-    {"rar4-enc-solid-headers", "b.txt", ERAR_UNKNOWN_FORMAT},
-    {"rar4-enc-solid-headers", "c.txt", ERAR_UNKNOWN_FORMAT},
-    {"rar4-enc-solid-headers", "d.txt", ERAR_UNKNOWN_FORMAT},
-    // The decoder in use fails these large RAR 4 files; the engine must not pass them off as whole.
-    {"rar4-multi-lzss-blocks", "*", ERAR_BAD_DATA},
-    {"rar4-vol-4digit-ppmd", "ppmd_lzss_conversion_test.txt", ERAR_BAD_DATA},
-    // The RAR 2.0 cipher is not AES.
-    {"rar20-enc-legacy", "*", ERAR_UNKNOWN_FORMAT},
     // d.txt has another password than the set's.
     {"rar5-enc-data-mixed", "d.txt", ERAR_BAD_DATA},
     {"rar4-enc-data-mixed", "d.txt", ERAR_BAD_DATA},
