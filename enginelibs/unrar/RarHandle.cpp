@@ -486,6 +486,11 @@ public:
             m_blake.update(data, size);
         }
         if (m_keep) {
+            // A link's target is a path: a "link" that unpacks to more is damage, not a target to hold.
+            if (kept.size() + size > kMaxPath) {
+                targetTooLong = true;
+                return false;
+            }
             kept.append(reinterpret_cast<const char*>(data), size);
         }
         total += size;
@@ -505,6 +510,7 @@ public:
     std::uint64_t total = 0;
     std::string kept;
     bool writeFailed = false;
+    bool targetTooLong = false;
 
 private:
     PendingFile* m_file;
@@ -590,7 +596,7 @@ int RarHandle::runDecoder(const Entry& entry, bool solid, rardec::Output& output
     return input.volumeFailed() ? ERAR_EOPEN : codeOf(status);
 }
 
-int RarHandle::prepareDecoder(std::size_t index) {
+int RarHandle::prepareDecoder(std::size_t index, bool& solid) {
     // The stream starts at the last entry before this one that does not continue another.
     std::size_t start = index;
     while (start > 0 && continuesStream(start)) {
@@ -606,6 +612,8 @@ int RarHandle::prepareDecoder(std::size_t index) {
         }
         start = before;
     }
+    // An entry that says it continues a stream nothing came before starts one (a damaged archive).
+    solid = start != index;
     // Resume where the decoder stands when that lies in this stream; otherwise from its start.
     std::size_t next = start;
     if (m_decodedThrough >= static_cast<long>(start) && m_decodedThrough < static_cast<long>(index)) {
@@ -647,8 +655,8 @@ int RarHandle::decodeOwn(std::size_t index, const Entry& entry, PendingFile* fil
             }
         }
     } else {
-        const bool solid = continuesStream(index);
-        result = solid ? prepareDecoder(index) : 0;
+        bool solid = continuesStream(index);
+        result = solid ? prepareDecoder(index, solid) : 0;
         if (result == 0) {
             m_decodedThrough = -1;
             result = runDecoder(entry, solid, output);
@@ -656,6 +664,9 @@ int RarHandle::decodeOwn(std::size_t index, const Entry& entry, PendingFile* fil
                 m_decodedThrough = static_cast<long>(index);
             }
         }
+    }
+    if (output.targetTooLong) {
+        return ERAR_BAD_DATA;
     }
     if (output.writeFailed) {
         return file != nullptr && file->error() == ENOSPC ? ERAR_EWRITE : ERAR_ECREATE;

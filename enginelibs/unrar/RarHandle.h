@@ -44,8 +44,8 @@ private:
     int decodeOwn(std::size_t index, const Entry& entry, PendingFile* file, const SafePath* path);
     int decodeWithLibarchive(std::size_t index, const Entry& entry, PendingFile* file, const SafePath* path);
     // Brings the decoder to the state the entry at `index` starts from: through every entry of its
-    // solid stream before it. 0 or an ERAR_ code.
-    int prepareDecoder(std::size_t index);
+    // solid stream before it. 0 or an ERAR_ code; `solid` is cleared when nothing comes before it.
+    int prepareDecoder(std::size_t index, bool& solid);
     int runDecoder(const Entry& entry, bool solid, rardec::Output& output);
     bool continuesStream(std::size_t index) const;
     // The dictionary a decoder for the archive needs: the largest its entries announce (small files
