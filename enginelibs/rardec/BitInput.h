@@ -42,8 +42,14 @@ public:
     }
     // Moves to the next byte boundary (nothing when already there).
     void align();
-    // The next whole byte; the input must be byte-aligned.
-    unsigned byte() { return bits(8); }
+    // The next whole byte; the input must be byte-aligned. The same as bits(8), taken straight from the
+    // buffer when no refill is due (the range decoder of PPMd reads every byte here).
+    unsigned byte() {
+        if (m_bit == 0 && m_size - m_byte >= kLookahead) [[likely]] {
+            return m_buffer[m_byte++];
+        }
+        return bits(8);
+    }
 
     // Bytes consumed so far (a partly read byte counts).
     std::uint64_t consumed() const;

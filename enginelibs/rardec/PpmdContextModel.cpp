@@ -7,27 +7,8 @@ namespace brisko::rardec {
 
 namespace {
 
-constexpr std::uint32_t kUnit = PpmdHeap::kUnitSize;
 constexpr std::array<std::uint16_t, 8> kInitBinEsc = {0x3CDD, 0x1F3F, 0x59BF, 0x48F3,
                                                       0x64A1, 0x5ABC, 0x6632, 0x6051};
-
-// Context fields (12 bytes). A context with one state keeps it at kOneState, over SummFreq and Stats.
-constexpr std::uint32_t kNumStats = 0;
-constexpr std::uint32_t kSummFreq = 2;
-constexpr std::uint32_t kStats = 4;
-constexpr std::uint32_t kSuffix = 8;
-constexpr std::uint32_t kOneState = 2;
-// State fields (6 bytes).
-constexpr std::uint32_t kSymbol = 0;
-constexpr std::uint32_t kFreq = 1;
-constexpr std::uint32_t kSuccessor = 2;
-
-void swapStates(std::uint8_t* a, std::uint8_t* b) {
-    std::uint8_t t[6];
-    std::memcpy(t, a, 6);
-    std::memcpy(a, b, 6);
-    std::memcpy(b, t, 6);
-}
 
 } // namespace
 
@@ -54,29 +35,6 @@ bool PpmdContextModel::restart(std::uint32_t heapSize, int maxOrder) {
 void PpmdContextModel::release() {
     m_heap.release();
     m_valid = false;
-}
-
-std::uint8_t* PpmdContextModel::states(const std::uint8_t* context, unsigned numStats) {
-    if (numStats < 2 || numStats > 256) {
-        ppmdHeapFault();
-    }
-    return m_heap.at(ppmdLoad32(context + kStats), numStats * kStateSize);
-}
-
-std::uint8_t* PpmdContextModel::findState(std::uint8_t* states, unsigned numStats, unsigned symbol) {
-    for (unsigned i = 0; i < numStats; ++i, states += kStateSize) {
-        if (states[kSymbol] == symbol) {
-            return states;
-        }
-    }
-    ppmdHeapFault(); // a shorter context lacks a symbol of a longer one
-}
-
-void PpmdContextModel::newMask() {
-    if (++m_escapeMark == 0) {
-        m_charMask.fill(0);
-        m_escapeMark = 1;
-    }
 }
 
 void PpmdContextModel::restartModel() {
@@ -116,98 +74,11 @@ void PpmdContextModel::restartModel() {
     }
 }
 
-PpmdContextModel::See* PpmdContextModel::makeEscapeFrequency(const std::uint8_t* context, unsigned numMasked,
-                                                             std::uint32_t& escape) {
-    const unsigned numStats = ppmdLoad16(context + kNumStats);
-    if (numStats == 256) {
-        escape = 1;
-        return &m_dummySee;
-    }
-    const unsigned nonMasked = numStats - numMasked; // 1..255: the caller saw numStats > numMasked
-    const std::uint32_t suffix = ppmdLoad32(context + kSuffix);
-    if (suffix == 0) { // only the root has no suffix, and it keeps all 256 symbols
-        ppmdHeapFault();
-    }
-    const int suffixStats = ppmdLoad16(this->context(suffix) + kNumStats);
-    See* see = &m_see[kNumStatsToSeeIndex[nonMasked - 1]]
-                     [(static_cast<int>(nonMasked) < suffixStats - static_cast<int>(numStats) ? 1 : 0) +
-                      2 * (ppmdLoad16(context + kSummFreq) < 11 * numStats ? 1 : 0) +
-                      4 * (numMasked > nonMasked ? 1 : 0) + m_hiBitsFlag];
-    const unsigned r = see->summ >> see->shift;
-    see->summ = static_cast<std::uint16_t>(see->summ - r);
-    escape = r + (r == 0 ? 1 : 0);
-    return see;
-}
-
-void PpmdContextModel::updateSee(See* see) {
-    if (see->shift < kPeriodBits && --see->count == 0) {
-        see->summ = static_cast<std::uint16_t>(see->summ << 1);
-        see->count = static_cast<std::uint8_t>(3 << see->shift++);
-    }
-}
-
-void PpmdContextModel::update1First(std::uint8_t* context, std::uint8_t* state) {
-    const unsigned summ = ppmdLoad16(context + kSummFreq);
-    m_prevSuccess = 2u * state[kFreq] > summ ? 1 : 0;
-    m_runLength += m_prevSuccess;
-    ppmdStore16(context + kSummFreq, summ + 4);
-    state[kFreq] = static_cast<std::uint8_t>(state[kFreq] + 4);
-    m_foundState = m_heap.offsetOf(state);
-    if (state[kFreq] > kMaxFreq) {
-        rescale();
-    }
-    nextContext();
-}
-
-void PpmdContextModel::update1(std::uint8_t* context, std::uint8_t* state) {
-    state[kFreq] = static_cast<std::uint8_t>(state[kFreq] + 4);
-    ppmdStore16(context + kSummFreq, ppmdLoad16(context + kSummFreq) + 4u);
-    m_foundState = m_heap.offsetOf(state);
-    std::uint8_t* before = state - kStateSize; // the caller passes a state after the first
-    if (state[kFreq] > before[kFreq]) {
-        swapStates(state, before);
-        m_foundState -= kStateSize;
-        if (before[kFreq] > kMaxFreq) {
-            rescale();
-        }
-    }
-    nextContext();
-}
-
-void PpmdContextModel::update2(std::uint8_t* context, std::uint8_t* state) {
-    m_foundState = m_heap.offsetOf(state);
-    ppmdStore16(context + kSummFreq, ppmdLoad16(context + kSummFreq) + 4u);
-    state[kFreq] = static_cast<std::uint8_t>(state[kFreq] + 4);
-    if (state[kFreq] > kMaxFreq) {
-        rescale();
-    }
-    m_runLength = m_initRL;
-    updateModel();
-}
-
-void PpmdContextModel::updateBin(std::uint8_t* state) {
-    m_foundState = m_heap.offsetOf(state);
-    state[kFreq] = static_cast<std::uint8_t>(state[kFreq] + (state[kFreq] < 128 ? 1 : 0));
-    m_prevSuccess = 1;
-    ++m_runLength;
-    nextContext();
-}
-
-void PpmdContextModel::nextContext() {
-    const std::uint32_t successor = ppmdLoad32(state(m_foundState) + kSuccessor);
-    // A successor above the text area is a real context; at or below it, a raw position in the text.
-    if (m_orderFall == 0 && successor > m_heap.text()) {
-        m_minContext = m_maxContext = successor;
-    } else {
-        updateModel();
-    }
-}
-
 void PpmdContextModel::rescale() {
     std::uint8_t* mc = context(m_minContext);
     unsigned numStats = ppmdLoad16(mc + kNumStats);
     const std::uint32_t statsOffset = ppmdLoad32(mc + kStats);
-    std::uint8_t* stats = states(mc, numStats);
+    std::uint8_t* stats = states(m_heap.arena(), mc, numStats);
     const std::uint32_t foundAt = m_foundState - statsOffset;
     if (m_foundState < statsOffset || foundAt % kStateSize != 0 || foundAt / kStateSize >= numStats) {
         ppmdHeapFault();
@@ -272,7 +143,8 @@ void PpmdContextModel::rescale() {
 }
 
 std::uint32_t PpmdContextModel::createSuccessors(bool skip) {
-    std::uint8_t* fs = state(m_foundState);
+    const PpmdArena heap = m_heap.arena();
+    std::uint8_t* fs = heap.state(m_foundState);
     const unsigned fsSymbol = fs[kSymbol];
     const std::uint32_t up = ppmdLoad32(fs + kSuccessor); // a raw position in the text
     std::array<std::uint8_t*, kChainLimit + 1> pending;
@@ -284,16 +156,17 @@ std::uint32_t PpmdContextModel::createSuccessors(bool skip) {
     // Down the suffixes, collecting the states that point to the same text position; the first one
     // that has a real successor context is where the new contexts hang.
     std::uint32_t offset = m_minContext;
-    std::uint8_t* c = context(offset);
+    std::uint8_t* c = heap.context(offset);
     for (std::uint32_t suffix; (suffix = ppmdLoad32(c + kSuffix)) != 0;) {
         offset = suffix;
-        c = context(offset);
+        c = heap.context(offset);
         const unsigned numStats = ppmdLoad16(c + kNumStats);
-        std::uint8_t* s = numStats != 1 ? findState(states(c, numStats), numStats, fsSymbol) : c + kOneState;
+        std::uint8_t* s =
+            numStats != 1 ? findState(states(heap, c, numStats), numStats, fsSymbol) : c + kOneState;
         const std::uint32_t successor = ppmdLoad32(s + kSuccessor);
         if (successor != up) {
             offset = successor;
-            c = context(offset);
+            c = heap.context(offset);
             if (count == 0) {
                 return offset;
             }
@@ -306,14 +179,14 @@ std::uint32_t PpmdContextModel::createSuccessors(bool skip) {
     }
 
     // The symbol that followed in the text, with a frequency guessed from the context found.
-    const unsigned newSymbol = *m_heap.at(up, 1);
+    const unsigned newSymbol = *heap.text(up);
     const std::uint32_t newSuccessor = up + 1;
     unsigned newFreq;
     const unsigned numStats = ppmdLoad16(c + kNumStats);
     if (numStats == 1) {
         newFreq = c[kOneState + kFreq];
     } else {
-        const std::uint8_t* s = findState(states(c, numStats), numStats, newSymbol);
+        const std::uint8_t* s = findState(states(heap, c, numStats), numStats, newSymbol);
         const std::uint32_t cf = s[kFreq] - 1u;
         const std::uint32_t s0 = ppmdLoad16(c + kSummFreq) - numStats - cf;
         if (2 * cf <= s0) {
@@ -326,16 +199,16 @@ std::uint32_t PpmdContextModel::createSuccessors(bool skip) {
         }
     }
 
+    // Each new context: NumStats 1 and its state in the first eight bytes, then the suffix.
+    const std::uint64_t head = 1 | (std::uint64_t{newSymbol} << 16) | (std::uint64_t{newFreq & 0xFF} << 24) |
+                               (std::uint64_t{newSuccessor} << 32);
     while (count != 0) {
         const std::uint32_t created = m_heap.allocContext();
         if (created == 0) {
             return 0;
         }
-        std::uint8_t* n = context(created);
-        ppmdStore16(n + kNumStats, 1);
-        n[kOneState + kSymbol] = static_cast<std::uint8_t>(newSymbol);
-        n[kOneState + kFreq] = static_cast<std::uint8_t>(newFreq);
-        ppmdStore32(n + kOneState + kSuccessor, newSuccessor);
+        std::uint8_t* n = heap.context(created);
+        ppmdStore64(n, head);
         ppmdStore32(n + kSuffix, offset);
         ppmdStore32(pending[--count] + kSuccessor, created);
         offset = created;
@@ -344,16 +217,17 @@ std::uint32_t PpmdContextModel::createSuccessors(bool skip) {
 }
 
 void PpmdContextModel::updateModel() {
-    std::uint8_t* fs = state(m_foundState);
+    const PpmdArena heap = m_heap.arena();
+    std::uint8_t* fs = heap.state(m_foundState);
     const unsigned fsSymbol = fs[kSymbol];
     const unsigned fsFreq = fs[kFreq];
     std::uint32_t fsSuccessor = ppmdLoad32(fs + kSuccessor);
-    std::uint8_t* mc = context(m_minContext);
+    std::uint8_t* mc = heap.context(m_minContext);
 
     // A rare symbol counts in the next shorter context too.
     const std::uint32_t suffix = ppmdLoad32(mc + kSuffix);
     if (fsFreq < kMaxFreq / 4 && suffix != 0) {
-        std::uint8_t* c = context(suffix);
+        std::uint8_t* c = heap.context(suffix);
         const unsigned numStats = ppmdLoad16(c + kNumStats);
         if (numStats == 1) {
             std::uint8_t* s = c + kOneState;
@@ -361,7 +235,7 @@ void PpmdContextModel::updateModel() {
                 ++s[kFreq];
             }
         } else {
-            std::uint8_t* first = states(c, numStats);
+            std::uint8_t* first = states(heap, c, numStats);
             std::uint8_t* s = first;
             if (s[kSymbol] != fsSymbol) {
                 s = findState(first + kStateSize, numStats - 1, fsSymbol);
@@ -419,16 +293,18 @@ void PpmdContextModel::updateModel() {
     // SummFreq field read here is that state's Symbol and Freq, as the compressor read it.
     const unsigned ns = ppmdLoad16(mc + kNumStats);
     const std::uint32_t s0 = ppmdLoad16(mc + kSummFreq) - ns - (fsFreq - 1);
+    const std::uint32_t minContext = m_minContext;
     unsigned steps = 0;
-    for (std::uint32_t offset = m_maxContext; offset != m_minContext;) {
+    for (std::uint32_t offset = m_maxContext; offset != minContext;) {
         if (offset == 0 || ++steps > kChainLimit) {
             ppmdHeapFault();
         }
-        std::uint8_t* c = context(offset);
+        std::uint8_t* c = heap.context(offset);
         const unsigned ns1 = ppmdLoad16(c + kNumStats);
         std::uint8_t* stats;
+        std::uint32_t summ;
         if (ns1 != 1) {
-            if (ns1 < 2 || ns1 >= 256) { // a full context would have had the symbol
+            if (ns1 - 2 > 253u) { // 2..255: a full context would have had the symbol
                 ppmdHeapFault();
             }
             std::uint32_t statsOffset = ppmdLoad32(c + kStats);
@@ -442,17 +318,17 @@ void PpmdContextModel::updateModel() {
                         restartModel();
                         return;
                     }
-                    std::memcpy(m_heap.at(grown, oldUnits * kUnit), m_heap.at(statsOffset, oldUnits * kUnit),
+                    std::memcpy(heap.units(grown, oldUnits), heap.units(statsOffset, oldUnits),
                                 oldUnits * kUnit);
                     m_heap.insertNode(statsOffset, index);
                     statsOffset = grown;
                     ppmdStore32(c + kStats, grown);
                 }
             }
-            const unsigned summ = ppmdLoad16(c + kSummFreq);
-            ppmdStore16(c + kSummFreq, summ + (2 * ns1 < ns ? 1 : 0) +
-                                           2 * ((4 * ns1 <= ns ? 1 : 0) & (summ <= 8 * ns1 ? 1 : 0)));
-            stats = m_heap.at(statsOffset, (ns1 + 1) * kStateSize);
+            summ = ppmdLoad16(c + kSummFreq);
+            summ = static_cast<std::uint16_t>(summ + (2 * ns1 < ns ? 1 : 0) +
+                                              2 * ((4 * ns1 <= ns ? 1 : 0) & (summ <= 8 * ns1 ? 1 : 0)));
+            stats = heap.states(statsOffset, ns1 + 1);
         } else {
             const std::uint32_t units = m_heap.allocUnits(0);
             if (units == 0) {
@@ -460,16 +336,15 @@ void PpmdContextModel::updateModel() {
                 restartModel();
                 return;
             }
-            stats = m_heap.at(units, 2 * kStateSize);
+            stats = heap.states(units, 2);
             std::memcpy(stats, c + kOneState, kStateSize);
             ppmdStore32(c + kStats, units);
             unsigned freq = stats[kFreq];
             freq = freq < kMaxFreq / 4 - 1 ? freq * 2 : kMaxFreq - 4;
             stats[kFreq] = static_cast<std::uint8_t>(freq);
-            ppmdStore16(c + kSummFreq, freq + m_initEsc + (ns > 3 ? 1 : 0));
+            summ = freq + m_initEsc + (ns > 3 ? 1 : 0);
         }
 
-        std::uint32_t summ = ppmdLoad16(c + kSummFreq);
         std::uint32_t cf = 2 * fsFreq * (summ + 6);
         const std::uint32_t sf = s0 + summ;
         if (cf < 6 * sf) {
@@ -481,8 +356,7 @@ void PpmdContextModel::updateModel() {
         }
         ppmdStore16(c + kSummFreq, summ);
         std::uint8_t* added = stats + ns1 * kStateSize;
-        added[kSymbol] = static_cast<std::uint8_t>(fsSymbol);
-        added[kFreq] = static_cast<std::uint8_t>(cf);
+        ppmdStore16(added + kSymbol, fsSymbol | (cf << 8));
         ppmdStore32(added + kSuccessor, successor);
         ppmdStore16(c + kNumStats, ns1 + 1);
         offset = ppmdLoad32(c + kSuffix);

@@ -39,21 +39,25 @@ bool PpmdHeap::allocate(std::uint32_t size) {
     // only the pages it touches, and the heap's bytes are defined from the start. (calloc would do the
     // same only the first time: once a block this large has been freed, the allocator keeps the next
     // one in its own heap and clears every byte.)
-    void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // The span past the end is for PpmdArena's checks (see there); nothing is placed in it.
+    void* pages = ::mmap(nullptr, std::size_t{size} + PpmdArena::kSpan, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pages == MAP_FAILED) {
         return false;
     }
     m_base = static_cast<std::uint8_t*>(pages);
     m_size = size;
+    m_limit = size;
     return true;
 }
 
 void PpmdHeap::release() {
     if (m_base != nullptr) {
-        ::munmap(m_base, m_size);
+        ::munmap(m_base, std::size_t{m_size} + PpmdArena::kSpan);
     }
     m_base = nullptr;
     m_size = 0;
+    m_limit = -1;
     m_text = m_unitsStart = m_loUnit = m_hiUnit = 0;
     m_freeList.fill(0);
 }
@@ -64,36 +68,6 @@ void PpmdHeap::restart() {
     m_hiUnit = m_size;
     m_loUnit = m_unitsStart = m_hiUnit - m_size / 8 / kUnit * 7 * kUnit;
     m_glueCount = 0;
-}
-
-std::uint32_t PpmdHeap::removeNode(unsigned index) {
-    const std::uint32_t node = m_freeList[index];
-    m_freeList[index] = ppmdLoad32(at(node, kIndexToUnits[index] * kUnit));
-    return node;
-}
-
-std::uint32_t PpmdHeap::allocContext() {
-    if (m_hiUnit != m_loUnit) {
-        m_hiUnit -= kUnit;
-        return m_hiUnit;
-    }
-    if (m_freeList[0] != 0) {
-        return removeNode(0);
-    }
-    return allocUnitsRare(0);
-}
-
-std::uint32_t PpmdHeap::allocUnits(unsigned index) {
-    if (m_freeList[index] != 0) {
-        return removeNode(index);
-    }
-    const std::uint32_t bytes = kIndexToUnits[index] * kUnit;
-    if (m_hiUnit - m_loUnit >= bytes) {
-        const std::uint32_t block = m_loUnit;
-        m_loUnit += bytes;
-        return block;
-    }
-    return allocUnitsRare(index);
 }
 
 std::uint32_t PpmdHeap::allocUnitsRare(unsigned index) {
