@@ -25,6 +25,11 @@ public:
 
     // Appends a handled archive to the hidden done list (lstDone).
     virtual void appendDone(const std::string& path) = 0;
+
+    // An archive is about to go to its engine, and one came out whole: for displays that report
+    // every outcome (the window lists only failures).
+    virtual void beginArchive(const std::string& path) { (void)path; }
+    virtual void archiveExtracted(const std::string& path) { (void)path; }
 };
 
 } // namespace brisko::batch

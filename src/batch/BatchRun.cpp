@@ -104,11 +104,11 @@ bool BatchRun::takeFolder(const std::string& folder) {
     return true;
 }
 
-void BatchRun::listOnce(const std::string& path) {
+void BatchRun::listOnce(const std::string& path, const std::string& reason) {
     if (IndexInList(m_listed, path) == 0) {
         m_listed.push_back(path);
         m_display.showWindow();
-        m_display.addFailedArchive(path);
+        m_display.addFailedArchive(path, reason);
     }
 }
 
@@ -126,14 +126,14 @@ void BatchRun::RunBatch(std::string folder) {
     const ArchiveList archives = FindArchives(folder, settings.Recurse != 0, &unreadable);
     // Nothing is passed over in silence: a folder that could not be searched is listed.
     for (const std::string& path : unreadable) {
-        listOnce(path);
+        listOnce(path, kUnreadableReason);
     }
     if (++m_passes > kMaxPasses) {
         // An archive that holds itself (or a chain of them) would otherwise nest a level deeper on
         // every pass until the path is too long. What is left is listed, not silently dropped.
         for (const std::string& path : archives) {
             if (IndexInList(m_state.DoneList, path) == 0 && !isLaterVolume(path)) {
-                listOnce(path);
+                listOnce(path, kTooDeepReason);
             }
         }
         return;
@@ -184,7 +184,7 @@ void BatchRun::extract(const std::string& archive, bool& anyExtracted) {
     m_display.setCurrentZipfile(path);
     std::optional<ArchiveDestination> destination = DestinationFor(path, settings);
     if (!destination) {
-        m_display.addFailedArchive(path); // the settings name no folder below the archive's
+        m_display.addFailedArchive(path, kNoSubfolderReason);
         return;
     }
     m_display.setToDir(destination->shown);
@@ -198,11 +198,13 @@ void BatchRun::extract(const std::string& archive, bool& anyExtracted) {
     result.FailureReason.clear();
     files.read.clear();
     files.readReported = false;
+    m_display.beginArchive(path);
     ExtractArchive(path, destination->folder, m_state, m_display, m_adapters);
     // Whatever this archive read belongs to the pass too (a volume named beyond what the names foresee).
     AddProtected(files.protectedFiles, files.read);
     if (result.Succeeded != records::kFalse) {
         anyExtracted = true;
+        m_display.archiveExtracted(path);
     } else {
         m_display.addFailedArchive(path, result.FailureReason);
     }

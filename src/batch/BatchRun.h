@@ -22,6 +22,11 @@ std::string BusyFolderMessage(const std::string& folder);
 // Passes over one folder at most: archives nested deeper than this are listed as not extracted.
 inline constexpr int kMaxPasses = 32;
 
+// Why a path is listed when no engine had the say.
+inline constexpr const char* kUnreadableReason = "folder cannot be read";
+inline constexpr const char* kTooDeepReason = "archives nested too deep";
+inline constexpr const char* kNoSubfolderReason = "the subfolder name is no folder name";
+
 // Hands one archive to the adapter of its kind (the last three characters of its path, upper-cased)
 // and leaves the outcome in state.result.Succeeded. For a ZIP archive it first fills
 // state.unzipOptions from the current settings. A kind without an adapter is left failed.
@@ -58,7 +63,7 @@ public:
 private:
     bool takeFolder(const std::string& folder);
     // Lists a path as not extracted, once in the whole run.
-    void listOnce(const std::string& path);
+    void listOnce(const std::string& path, const std::string& reason);
     void extract(const std::string& path, bool& anyExtracted);
 
     records::ProcessState& m_state;

@@ -5,6 +5,7 @@
 
 #include "engines/EngineGuard.h"
 #include "engines/EngineText.h"
+#include "engines/FailureReason.h"
 #include "engines/mdlUnZIP.h"
 #include "platform/FileSystem.h"
 
@@ -51,12 +52,14 @@ void mdlUnACE::UnaceArchive(std::string archive, std::string destination, Progre
     }
     state.result.Succeeded = records::kTrue;
     if (!platform::OrdinaryFileExists(archive)) {
+        NoteFailure(state.result, kCannotOpenReason);
         state.result.Succeeded = records::kFalse;
         return;
     }
     m_destinationFolder = destination.empty() || destination.back() != '/' ? destination + "/" : destination;
     if (!loadEngine()) {
         m_dialogs.messageBox(kAceEngineMissing, MessageIcon::Critical);
+        NoteFailure(state.result, kEngineMissingReason);
         state.result.Succeeded = records::kFalse;
         return;
     }
@@ -64,6 +67,9 @@ void mdlUnACE::UnaceArchive(std::string archive, std::string destination, Progre
     AceOpenRecord open{};
     open.ArcName = archive.data();
     open.OpenMode = ACE_OPEN_EXTRACT;
+    m_result = &state.result;
+    m_passwordInUse = !password.empty();
+    m_inEntry = false;
     m_handle = m_engine.open(&open);
     if (m_handle && m_engine.setGuard) {
         const BriskoGuard guard = GuardFor(state);
@@ -76,6 +82,7 @@ void mdlUnACE::UnaceArchive(std::string archive, std::string destination, Progre
     display.refresh();
     if (!m_handle || open.OpenResult != 0) {
         m_handle = nullptr;
+        noteFailure(open.OpenResult != 0 ? static_cast<int>(open.OpenResult) : ACE_ERR_OPEN);
         state.result.Succeeded = records::kFalse;
         return;
     }
@@ -88,7 +95,9 @@ void mdlUnACE::UnaceArchive(std::string archive, std::string destination, Progre
 
 bool mdlUnACE::extractEntries(ProgressDisplay& display, records::ProcessState& state) {
     while (true) {
+        m_inEntry = false;
         const int header = m_engine.readHeader(m_handle, &m_header);
+        m_inEntry = header == 0;
         if (header == 0) {
             display.setCurrentZipfile(VolumeLabel(m_header.ArcName, sizeof m_header.ArcName));
             display.setStatus("Extracting: " + entryName());
@@ -117,6 +126,12 @@ bool mdlUnACE::extractEntries(ProgressDisplay& display, records::ProcessState& s
     }
 }
 
+void mdlUnACE::noteFailure(int code) {
+    if (m_result != nullptr) {
+        NoteFailure(*m_result, AceCodeReason(code, m_inEntry ? entryName() : std::string(), m_passwordInUse));
+    }
+}
+
 ErrorAction mdlUnACE::HandleAceError(int code) {
     switch (code) {
     case 1:
@@ -125,17 +140,21 @@ ErrorAction mdlUnACE::HandleAceError(int code) {
     case 6:
     case 7:
     case 9:
+        noteFailure(code);
         return ErrorAction::Stop;
     case ACE_ERR_CREATE:
         // A folder in the way, a file where a folder goes, or a refused name: nothing to delete.
+        noteFailure(code);
         return ErrorAction::Stop;
     case ACE_ERR_PASSWORD: {
         const std::string answer = m_dialogs.inputBox(kPasswordPrompt);
         if (answer.empty() || !m_handle) {
+            noteFailure(code);
             return ErrorAction::Stop;
         }
         std::string copy = answer;
         m_engine.setPassword(m_handle, copy.data());
+        m_passwordInUse = true;
         return ErrorAction::Retry;
     }
     default:

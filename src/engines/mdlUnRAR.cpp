@@ -5,6 +5,7 @@
 
 #include "engines/EngineGuard.h"
 #include "engines/EngineText.h"
+#include "engines/FailureReason.h"
 #include "engines/mdlUnZIP.h"
 #include "platform/FileSystem.h"
 
@@ -47,6 +48,7 @@ bool mdlUnRAR::open(const std::string& archive, unsigned mode, const std::string
     m_handle = m_engine.open(&data);
     if (!m_handle || data.OpenResult != 0) {
         m_handle = nullptr;
+        noteFailure(data.OpenResult != 0 ? static_cast<int>(data.OpenResult) : ERAR_EOPEN);
         return false;
     }
     if (m_engine.setGuard) {
@@ -56,6 +58,7 @@ bool mdlUnRAR::open(const std::string& archive, unsigned mode, const std::string
     if (!password.empty()) {
         std::string copy = password;
         m_engine.setPassword(m_handle, copy.data());
+        m_passwordInUse = true;
     }
     return true;
 }
@@ -73,14 +76,19 @@ std::string mdlUnRAR::entryName() const {
 
 void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, ProgressDisplay& display,
                             std::string& password, records::ProcessState& state) {
+    m_result = &state.result;
+    m_passwordInUse = false;
+    m_inEntry = false;
     state.result.Succeeded = records::kTrue;
     if (!platform::OrdinaryFileExists(archive)) {
+        NoteFailure(state.result, kCannotOpenReason);
         state.result.Succeeded = records::kFalse;
         return;
     }
     m_destinationFolder = destination.empty() || destination.back() != '/' ? destination + "/" : destination;
     if (!loadEngine()) {
         m_dialogs.messageBox(kRarEngineMissing, MessageIcon::Critical);
+        NoteFailure(state.result, kEngineMissingReason);
         state.result.Succeeded = records::kFalse;
         return;
     }
@@ -122,7 +130,9 @@ void mdlUnRAR::UnrarArchive(std::string& archive, std::string& destination, Prog
 
 mdlUnRAR::PassEnd mdlUnRAR::walk(records::ProcessState& state, const std::function<bool()>& onEntry) {
     while (true) {
+        m_inEntry = false;
         const int header = m_engine.readHeader(m_handle, &m_header);
+        m_inEntry = header == 0;
         if (header == 0) {
             if (!onEntry()) {
                 return PassEnd::Failed;
@@ -194,6 +204,12 @@ mdlUnRAR::PassEnd mdlUnRAR::extractionPass(ProgressDisplay& display, records::Pr
     return end == PassEnd::Finished && writeFailed ? PassEnd::Failed : end;
 }
 
+void mdlUnRAR::noteFailure(int code) {
+    if (m_result != nullptr) {
+        NoteFailure(*m_result, RarCodeReason(code, m_inEntry ? entryName() : std::string(), m_passwordInUse));
+    }
+}
+
 ErrorAction mdlUnRAR::HandleRarError(int code) {
     switch (code) {
     case ERAR_NO_MEMORY:
@@ -202,20 +218,27 @@ ErrorAction mdlUnRAR::HandleRarError(int code) {
     case ERAR_EOPEN:
     case ERAR_ECLOSE:
     case ERAR_EREAD:
+        noteFailure(code);
         return ErrorAction::Stop;
     case ERAR_BAD_DATA: {
         const std::string answer = m_dialogs.inputBox(kPasswordPrompt);
         if (answer.empty() || !m_handle) {
+            // Bad data in an entry that is not encrypted is damage, whatever was answered.
+            const bool encrypted = !m_inEntry || (m_header.Flags & 0x04u) != 0;
+            noteFailure(m_passwordInUse || !encrypted ? code : ERAR_MISSING_PASSWORD);
             return ErrorAction::Stop;
         }
         std::string copy = answer;
         m_engine.setPassword(m_handle, copy.data());
+        m_passwordInUse = true;
         return ErrorAction::Retry;
     }
     case ERAR_ECREATE:
+    case ERAR_EWRITE:
         // The engine replaces an existing file by itself, so whatever stopped it (a folder where a
         // file goes, a file where a folder goes, a refused name) is nothing to delete: the entry is
         // left out and the archive fails, and what was there stays.
+        noteFailure(code);
         return ErrorAction::GoOn;
     default:
         return ErrorAction::GoOn;

@@ -58,6 +58,8 @@ private:
     PassEnd testPass(records::ProcessState& state, std::int64_t& total);
     PassEnd extractionPass(ProgressDisplay& display, records::ProcessState& state, std::int64_t total);
     std::string entryName() const;
+    // Notes why the archive fails, from an engine code, for the one in hand.
+    void noteFailure(int code);
 
     Dialogs& m_dialogs;
     std::string m_libraryName;
@@ -65,6 +67,9 @@ private:
     Engine m_engine;
 
     void* m_handle = nullptr;
+    records::ExtractionResult* m_result = nullptr; // of the archive in hand
+    bool m_passwordInUse = false;
+    bool m_inEntry = false; // m_header describes the entry being handled
     RARHeaderData m_header{};
     std::string m_destinationFolder; // ends with '/'
 };

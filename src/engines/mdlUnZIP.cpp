@@ -6,6 +6,7 @@
 #include "enginelibs/api/briskoguard.h"
 #include "enginelibs/api/unzip32.h"
 #include "engines/EngineGuard.h"
+#include "engines/FailureReason.h"
 #include "engines/RC4_Modified.h"
 
 namespace brisko::engines {
@@ -75,6 +76,7 @@ void mdlUnZIP::UnzipArchive(records::ProcessState& state, ProgressDisplay& displ
             m_toldMissing = true;
             m_dialogs.messageBox(kZipEngineMissing, MessageIcon::Critical);
         }
+        NoteFailure(state.result, kEngineMissingReason);
         state.result.Succeeded = records::kFalse;
         return;
     }
@@ -139,12 +141,14 @@ void mdlUnZIP::UnzipArchive(records::ProcessState& state, ProgressDisplay& displ
     if (code == 0) {
         state.result.Succeeded = records::kTrue;
     } else {
+        NoteFailure(state.result, ZipCodeReason(code));
         if (code == 80) {
             state.result.CancelRequested = records::kTrue;
         }
         state.result.Succeeded = records::kFalse;
     }
     m_passwordDeclined = false;
+    m_passwordTried = false;
 }
 
 int mdlUnZIP::cancelAnswer() const {
@@ -158,6 +162,7 @@ int mdlUnZIP::print(const std::string& chunk) {
     }
     if (text != "\r\n") {
         const std::string& destination = m_state->unzipOptions.lpszExtractDir;
+        NoteFailure(m_state->result, ZipLineReason(text, m_state->unzipOptions.lpszZipFN, destination));
         const char* status = "Error.";
         for (const Head& head : kHeads) {
             if (text.compare(0, kHeadLength, head.head) == 0 && text.size() >= kHeadLength) {
@@ -210,6 +215,10 @@ int mdlUnZIP::password(char* buffer, int size, const std::string& entry) {
         const std::string typed = m_dialogs.inputBox(kPasswordPrompt);
         if (typed.empty()) {
             m_passwordDeclined = true;
+            // The engine can only say the entry was skipped for want of a password.
+            if (m_passwordTried) {
+                NoteFailure(m_state->result, "wrong password: " + entry);
+            }
             return 1;
         }
         SaveRememberedPassword(typed);
@@ -219,6 +228,7 @@ int mdlUnZIP::password(char* buffer, int size, const std::string& entry) {
         const std::string remembered = GetRememberedPassword();
         std::memcpy(buffer, remembered.data(),
                     std::min(remembered.size(), static_cast<std::size_t>(size - 1)));
+        m_passwordTried = m_passwordTried || !remembered.empty();
     }
     m_lastPasswordRequest = {archive, entry};
     return 0;

@@ -71,6 +71,7 @@ private:
 
     PasswordRequest m_lastPasswordRequest; // lives for the process
     bool m_passwordDeclined = false;       // lives for one archive
+    bool m_passwordTried = false;          // a password was handed over in this archive
 };
 
 } // namespace brisko::engines

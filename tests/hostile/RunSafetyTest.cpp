@@ -324,22 +324,7 @@ TEST(RunSafety, AKilledRunLeavesNothingBehind) {
                                    {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + (home / "config"),
                                     "XDG_DATA_HOME=" + (home / ".local/share"), "QT_QPA_PLATFORM=offscreen"});
     ASSERT_GT(pid, 0);
-    // Writing has begun when the program holds a file open in the folder the entry goes to.
-    const auto writing = [&] {
-        std::error_code error;
-        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-            const std::string target = fs::read_symlink(fd.path(), error).string();
-            if (target.rfind(in / "big/", 0) == 0) {
-                return true;
-            }
-        }
-        return false;
-    };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!writing() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_TRUE(writing()) << "the large entry was never seen being written";
+    ASSERT_TRUE(WaitUntilWritingBelow(pid, in / "big", 60)) << "the large entry was never seen being written";
     ASSERT_EQ(kill(pid, SIGKILL), 0);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);

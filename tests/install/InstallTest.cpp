@@ -63,12 +63,15 @@ TEST_F(InstalledTree, EveryFileWhereTheDesktopLooksForIt) {
         mode_t mode;
     } expected[] = {
         {"bin/brisko", 0755},
+        {"bin/brisko-extract", 0755},
         {"lib/brisko/libunzip32.so", 0644},
         {"lib/brisko/libunrar.so", 0644},
         {"lib/brisko/libunace.so", 0644},
         {"share/applications/brisko.desktop", 0644},
         {"share/icons/hicolor/scalable/apps/brisko.svg", 0644},
         {"share/doc/brisko/brisko-help.html", 0644},
+        {"share/doc/brisko/copyright", 0644},
+        {"share/man/man1/brisko-extract.1.gz", 0644},
         {"share/brisko/install-desktop-integration", 0755},
         {"share/brisko/filemanagers/thunar-action.xml", 0644},
         {"share/brisko/filemanagers/nautilus-script.sh", 0644},

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -26,7 +27,11 @@ pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::
     if (child == 0) {
         for (const auto& entry : environment) {
             const auto equals = entry.find('=');
-            setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+            if (equals == std::string::npos) {
+                unsetenv(entry.c_str());
+            } else {
+                setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+            }
         }
         if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0) {
             _exit(126);
@@ -101,6 +106,30 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
         result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     return result;
+}
+
+} // namespace brisko::test
+
+namespace brisko::test {
+
+bool WaitUntilWritingBelow(pid_t pid, const std::string& folder, double timeoutSeconds) {
+    const auto writing = [&] {
+        std::error_code error;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+            if (std::filesystem::read_symlink(fd.path(), error).string().starts_with(folder + "/")) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (!writing()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 } // namespace brisko::test

@@ -20,8 +20,8 @@ struct ProcessOptions {
     bool searchPath = false;    // argv[0] is a program name looked up on PATH, not a path
 };
 
-// Starts a program with `environment` ("NAME=value") set on top of this process's, without standard
-// input. Returns its process id, or -1. With output captured, `output` receives the reading end of
+// Starts a program with `environment` ("NAME=value"; a bare "NAME" removes it) set on top of this
+// process's, without standard input. Returns its process id, or -1. With output captured, `output` receives the reading end of
 // the pipe (the caller closes it).
 pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                    const ProcessOptions& options = {}, int* output = nullptr);
@@ -31,5 +31,9 @@ pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                          double timeoutSeconds, const std::function<void()>& whileRunning = {},
                          const ProcessOptions& options = {});
+
+// Waits until process `pid` holds a file open below `folder` (an entry being written there); false
+// after `timeoutSeconds`.
+bool WaitUntilWritingBelow(pid_t pid, const std::string& folder, double timeoutSeconds);
 
 } // namespace brisko::test

@@ -294,7 +294,8 @@ TEST_F(RunBatchTest, AnArchiveThatHoldsItselfStopsAfterTheLastPassWithTheRestLis
     EXPECT_EQ(run({"r.zip"}), Outcome::FinishedWithErrors);
     EXPECT_EQ(m_adapters.calls.size(), static_cast<std::size_t>(batch::kMaxPasses));
     const std::string deepest = m_adapters.calls.back().destination + "/r.zip";
-    EXPECT_EQ(control<QPlainTextEdit>("txtErrors")->toPlainText().trimmed().toStdString(), deepest);
+    EXPECT_EQ(control<QPlainTextEdit>("txtErrors")->toPlainText().trimmed().toStdString(),
+              deepest + "  (" + batch::kTooDeepReason + ")");
 }
 
 TEST_F(RunBatchTest, CancelDuringTheSecondOfFiveStopsAfterIt) {
