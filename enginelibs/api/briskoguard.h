@@ -19,6 +19,11 @@
  *       the entry's path and a few words of English: "not enough free space" (writing it would leave
  *       less free space than the reserve the engines keep on every file system: 5% of it or 1 GiB,
  *       whichever is smaller), "would replace an archive of this run". May be null.
+ *   KeepGoing(UserData)
+ *       Asked while an entry is being written, about once per mebibyte, on any thread of the engine
+ *       (it must be quick and safe to call from several threads). An answer of 0 abandons the entry:
+ *       nothing of it is kept, and the call that was writing it returns BRISKO_CANCELLED (RAR, ACE)
+ *       or 80 (ZIP). May be null: entries are then always finished.
  *
  * Calls:
  *   Wiz_SingleEntryUnzipGuarded(ifnc, ifnv, xfnc, xfnv, C, lpUserFunc, guard)
@@ -46,6 +51,10 @@ typedef struct {
 
 typedef void (*BRISKOFILEREAD)(void* UserData, const char* Path, BriskoFileId Id);
 typedef void (*BRISKOENTRYFAILED)(void* UserData, const char* Entry, const char* Reason);
+typedef int (*BRISKOKEEPGOING)(void* UserData);
+
+/* What RARProcessFile and ACEExtract return for an entry abandoned on KeepGoing's word. */
+#define BRISKO_CANCELLED 1000
 
 typedef struct {
     const BriskoFileId* Protected;
@@ -53,6 +62,7 @@ typedef struct {
     BRISKOFILEREAD FileRead;
     BRISKOENTRYFAILED EntryFailed;
     void* UserData;
+    BRISKOKEEPGOING KeepGoing;
 } BriskoGuard;
 
 int Wiz_SingleEntryUnzipGuarded(int ifnc, char** ifnv, int xfnc, char** xfnv, DCL* C,

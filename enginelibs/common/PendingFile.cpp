@@ -62,6 +62,9 @@ bool PendingFile::write(const void* data, std::size_t size) {
             m_owner->refused(m_path, Outcome::NoRoom);
             return fail(ENOSPC);
         }
+        if (m_owner->m_guard != nullptr && !m_owner->m_guard->keepGoing()) {
+            return fail(ECANCELED);
+        }
     }
     const char* bytes = static_cast<const char*>(data);
     if (m_used + size > m_capacity && !flush()) {

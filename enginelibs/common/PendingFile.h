@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -29,7 +30,8 @@ public:
     bool isOpen() const { return m_fd >= 0; }
 
     // Appends data. False on a write error (errno in error(), ENOSPC when the disk is full or the
-    // data would eat into the destination's reserve of free space); the file is then abandoned.
+    // data would eat into the destination's reserve of free space, ECANCELED when the run's guard
+    // said to stop); the file is then abandoned.
     bool write(const void* data, std::size_t size);
 
     // Writes what is buffered, sets the modification and access time to `mtime` (and the mode where
@@ -43,6 +45,8 @@ public:
     void abandon();
 
     int error() const { return m_error; }
+    // Whether the file was abandoned because the run's guard said to stop.
+    bool cancelled() const { return m_error == ECANCELED; }
 
 private:
     friend class Destination;

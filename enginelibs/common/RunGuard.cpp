@@ -23,6 +23,7 @@ void RunGuard::set(const BriskoGuard* guard) {
     }
     m_fileRead = guard->FileRead;
     m_entryFailed = guard->EntryFailed;
+    m_keepGoing = guard->KeepGoing;
     m_userData = guard->UserData;
     if (guard->Protected == nullptr || guard->ProtectedCount == 0) {
         return;

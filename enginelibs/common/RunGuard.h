@@ -27,12 +27,16 @@ public:
     // Reports an entry the writer turned down for a reason of the run, in a few words.
     void entryFailed(const std::string& entry, const char* reason) const;
 
+    // Whether the caller lets the entry being written go on; from any thread.
+    bool keepGoing() const { return m_keepGoing == nullptr || m_keepGoing(m_userData) != 0; }
+
 private:
     const BriskoFileId* m_protected = nullptr;
     std::size_t m_count = 0;
     std::vector<BriskoFileId> m_sorted;
     BRISKOFILEREAD m_fileRead = nullptr;
     BRISKOENTRYFAILED m_entryFailed = nullptr;
+    BRISKOKEEPGOING m_keepGoing = nullptr;
     void* m_userData = nullptr;
 };
 

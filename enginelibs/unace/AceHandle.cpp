@@ -315,8 +315,7 @@ int AceHandle::extractFile(const SafePath& path, const timespec& mtime) {
     m_decoded = status != Status::NeedsPassword;
     m_passwordFailed = status == Status::BadPassword && m_archive->info().solid;
     if (writeFailed) {
-        file.abandon();
-        return ACE_ERR_WRITE;
+        return file.cancelled() ? BRISKO_CANCELLED : ACE_ERR_WRITE;
     }
     if (status != Status::Ok) {
         file.abandon();

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "api/briskoguard.h"
 #include "common/FileModes.h"
 #include "common/HandleRegistry.h"
 #include "unrar/Blake2sp.h"
@@ -669,6 +670,9 @@ int RarHandle::decodeOwn(std::size_t index, const Entry& entry, PendingFile* fil
         return ERAR_BAD_DATA;
     }
     if (output.writeFailed) {
+        if (file != nullptr && file->cancelled()) {
+            return BRISKO_CANCELLED;
+        }
         return file != nullptr && file->error() == ENOSPC ? ERAR_EWRITE : ERAR_ECREATE;
     }
     if (result != 0) {
@@ -779,7 +783,7 @@ int RarHandle::decodeWithLibarchive(std::size_t index, const Entry& entry, Pendi
         }
         total += size;
         if (file != nullptr && !file->write(block, size)) {
-            return ERAR_EWRITE;
+            return file->cancelled() ? BRISKO_CANCELLED : ERAR_EWRITE;
         }
     }
     if (stream.volumeFailed()) {

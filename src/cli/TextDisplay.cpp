@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unistd.h>
 
+#include "engines/FailureReason.h"
+
 namespace brisko::cli {
 
 namespace {
@@ -141,6 +143,12 @@ void TextDisplay::addFailedArchive(const std::string& path, const std::string& r
 }
 
 void TextDisplay::archiveExtracted(const std::string& path) {
+    // A RAR or ACE archive stopped between two entries counts as extracted for the window (it is
+    // not listed, and not trashed); for a script it is not whole.
+    if (m_state.result.CancelRequested != records::kFalse) {
+        addFailedArchive(path, engines::kCancelledReason);
+        return;
+    }
     outcome(path, true, {});
 }
 

@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &stop, nullptr);
 
     records::ProcessState state;
+    state.stopSignal = &g_stopSignal;
     startup::SettingsStore store;
     std::optional<std::string> replacedName;
     state.settings = startup::LoadSettings(store, &replacedName);

@@ -25,13 +25,18 @@ void recordFailure(void* userData, const char*, const char* reason) {
     }
 }
 
+int keepGoing(void* userData) {
+    const volatile std::sig_atomic_t* stop = static_cast<records::ProcessState*>(userData)->stopSignal;
+    return stop == nullptr || *stop == 0 ? 1 : 0;
+}
+
 } // namespace
 
 BriskoGuard GuardFor(records::ProcessState& state) {
     records::PassFiles& files = state.passFiles;
     files.readReported = true;
     return BriskoGuard{files.protectedFiles.data(), files.protectedFiles.size(), &recordRead, &recordFailure,
-                       &state};
+                       &state, &keepGoing};
 }
 
 } // namespace brisko::engines

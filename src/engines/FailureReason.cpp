@@ -1,5 +1,6 @@
 #include "engines/FailureReason.h"
 
+#include "enginelibs/api/briskoguard.h"
 #include "enginelibs/api/unace.h"
 #include "enginelibs/api/unrar.h"
 
@@ -73,7 +74,7 @@ std::string ZipCodeReason(int code) {
     case 50:
         return "cannot write";
     case 80:
-        return "cancelled";
+        return kCancelledReason;
     case 81:
         return "unsupported compression or encryption";
     case 82:
@@ -101,6 +102,8 @@ std::string RarCodeReason(int code, const std::string& entry, bool password) {
         return "not enough memory";
     case ERAR_MISSING_PASSWORD:
         return "password needed";
+    case BRISKO_CANCELLED:
+        return kCancelledReason;
     default:
         return about("engine code " + std::to_string(code), entry);
     }
@@ -122,6 +125,8 @@ std::string AceCodeReason(int code, const std::string& entry, bool password) {
         return "not enough memory";
     case ACE_ERR_PASSWORD:
         return about(password ? "wrong password" : "password needed", entry);
+    case BRISKO_CANCELLED:
+        return kCancelledReason;
     default:
         return about("engine code " + std::to_string(code), entry);
     }

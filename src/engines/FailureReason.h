@@ -12,6 +12,7 @@ void NoteFailure(records::ExtractionResult& result, const std::string& reason);
 
 inline constexpr const char* kCannotOpenReason = "cannot be opened";
 inline constexpr const char* kEngineMissingReason = "the engine library is missing";
+inline constexpr const char* kCancelledReason = "cancelled";
 
 // The reason a ZIP engine progress line gives, when it tells of an entry that failed: "refusing:"
 // and "error:" lines, and "skipping:" lines for a password. `destination` is cut off the path.

@@ -146,6 +146,13 @@ ErrorAction mdlUnACE::HandleAceError(int code) {
         // A folder in the way, a file where a folder goes, or a refused name: nothing to delete.
         noteFailure(code);
         return ErrorAction::Stop;
+    case BRISKO_CANCELLED:
+        // The entry in hand was abandoned (a program stopping on a signal): the archive is not whole.
+        noteFailure(code);
+        if (m_result != nullptr) {
+            m_result->CancelRequested = records::kTrue;
+        }
+        return ErrorAction::Stop;
     case ACE_ERR_PASSWORD: {
         const std::string answer = m_dialogs.inputBox(kPasswordPrompt);
         if (answer.empty() || !m_handle) {

@@ -233,6 +233,13 @@ ErrorAction mdlUnRAR::HandleRarError(int code) {
         m_passwordInUse = true;
         return ErrorAction::Retry;
     }
+    case BRISKO_CANCELLED:
+        // The entry in hand was abandoned (a program stopping on a signal): the archive is not whole.
+        noteFailure(code);
+        if (m_result != nullptr) {
+            m_result->CancelRequested = records::kTrue;
+        }
+        return ErrorAction::Stop;
     case ERAR_ECREATE:
     case ERAR_EWRITE:
         // The engine replaces an existing file by itself, so whatever stopped it (a folder where a

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -72,6 +73,10 @@ struct ProcessState {
     // Every archive path handled in this process, in handling order, duplicates allowed; it keeps a
     // path from being extracted twice across passes.
     std::vector<std::string> DoneList;
+    // Set by a program that stops on a signal (brisko-extract): once the signal number is in it, the
+    // engines abandon the entry they are writing. The window leaves it null: its Cancel waits for
+    // the entry in hand.
+    const volatile std::sig_atomic_t* stopSignal = nullptr;
 };
 
 } // namespace brisko::records

@@ -262,7 +262,7 @@ TEST_P(TemporaryStyleTest, AProtectedFileIsNeverReplacedAndAnOrdinaryOneIs) {
     const BriskoFileId ids[] = {{static_cast<unsigned long long>(link.st_dev), static_cast<unsigned long long>(link.st_ino)},
                                 {0, 1},
                                 {static_cast<unsigned long long>(archive.st_dev), static_cast<unsigned long long>(archive.st_ino)}};
-    const BriskoGuard caller{ids, 3, nullptr, nullptr, nullptr};
+    const BriskoGuard caller{ids, 3, nullptr, nullptr, nullptr, nullptr};
     RunGuard guard;
     guard.set(&caller);
     Destination destination(m_out, &guard);
