@@ -1,13 +1,16 @@
-// The building blocks checked against fixed values: where they are wrong, every archive is misread,
-// and these tests say which piece is at fault.
-#include "acedec/AceCipher.h"
+// The ACE decoder's building blocks, for what the sample archives (checked through the engine) do not
+// reach. Faults caught here:
+// - a code table that is over-subscribed, too wide, empty or too large is built instead of refused
+// - reading past the end of the data goes on instead of stopping the member (after one word of zeros)
+// - a window that grows after wrapping loses history a match can still reach
+// - volume names past .c99 (.100 ... .999, then none), or of a set opened at a later volume
+// - archived names in the DOS and Windows code pages converted wrongly, or invalid UTF-8 taken
 #include "acedec/BitReader.h"
-#include "common/CodePage.h"
-#include "acedec/Crc32.h"
 #include "acedec/DecodeError.h"
 #include "acedec/HuffmanTable.h"
 #include "acedec/VolumeProvider.h"
 #include "acedec/Window.h"
+#include "common/CodePage.h"
 
 #include <gtest/gtest.h>
 
@@ -16,79 +19,6 @@
 
 namespace brisko::acedec {
 namespace {
-
-std::span<const std::uint8_t> bytesOf(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-TEST(Crc, KnownValues) {
-    EXPECT_EQ(aceCrc32(bytesOf("123456789")), 0x340BC6D9u);
-    EXPECT_EQ(aceCrc32(bytesOf("")), 0xFFFFFFFFu);
-    EXPECT_EQ(aceCrc16(bytesOf("123456789")), 0xC6D9u);
-    // Fed in pieces of every length, including the odd tails around the 4-byte steps.
-    const std::string_view text = "The quick brown fox jumps over the lazy dog";
-    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
-        EXPECT_EQ(aceCrc32(bytesOf(text.substr(cut)), aceCrc32(bytesOf(text.substr(0, cut)))),
-                  aceCrc32(bytesOf(text)));
-    }
-}
-
-TEST(Cipher, KeyDerivation) {
-    struct Case {
-        const char* password;
-        std::array<std::uint32_t, 5> key;
-    };
-    const Case cases[] = {
-        {"123456789", {0xb70ecb9c, 0xc63c99e5, 0xf1e50085, 0x4e0246fe, 0x3571369e}},
-        {"1234", {0x42e17f0f, 0x0416c052, 0xbd187d39, 0xa7af418f, 0x0b6311fd}},
-        {"pass", {0x1b70b0b5, 0xc01c17b4, 0x8161351c, 0xc67b5596, 0x1827b4d8}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(AceCipher::deriveKey(c.password), c.key) << c.password;
-    }
-    const std::string fifty(50, 'k');
-    EXPECT_EQ(AceCipher::deriveKey(fifty + "ignored"), AceCipher::deriveKey(fifty));
-    EXPECT_NE(AceCipher::deriveKey(fifty.substr(1)), AceCipher::deriveKey(fifty));
-}
-
-TEST(Cipher, ScheduleAndBlocks) {
-    AceCipher cipher("123456789");
-    EXPECT_EQ(cipher.subkeys()[0], 0xcc3661e4u);
-    EXPECT_EQ(cipher.subkeys()[17], 0xf991ce37u);
-    EXPECT_EQ(cipher.sbox(0, 0), 0xdaca9d14u);
-    std::uint32_t l = 0;
-    std::uint32_t r = 0;
-    cipher.encryptBlock(l, r);
-    EXPECT_EQ(l, 0xfd5ba263u);
-    EXPECT_EQ(r, 0x956c8b6au);
-    cipher.decryptBlock(l, r);
-    EXPECT_EQ(l, 0u);
-    EXPECT_EQ(r, 0u);
-
-    // CBC with a zero IV, blocks as little-endian words; the chain restarts on request.
-    std::array<std::uint8_t, 16> data{};
-    std::fill(data.begin(), data.begin() + 8, 0xFF);
-    std::fill(data.begin() + 8, data.end(), 0xC7);
-    const auto cipherText = data;
-    const std::array<std::uint8_t, 16> plain = {0xb7, 0x77, 0x46, 0x40, 0x35, 0x2e, 0x65, 0x72,
-                                                0x65, 0x45, 0x05, 0xc4, 0xa5, 0x85, 0x29, 0xbc};
-    cipher.restart();
-    cipher.decrypt(data.data(), 8);
-    cipher.decrypt(data.data() + 8, 8);
-    EXPECT_EQ(data, plain);
-    data = cipherText;
-    cipher.restart();
-    cipher.decrypt(data.data(), data.size());
-    EXPECT_EQ(data, plain);
-}
-
-TEST(Huffman, SortOrderOfTheCompressor) {
-    std::array<std::uint8_t, 7> keys = {1, 0, 0, 1, 2, 0, 0};
-    std::array<std::uint16_t, 7> symbols = {0, 1, 2, 3, 4, 5, 6};
-    sortByWidth(keys, symbols);
-    EXPECT_EQ(keys, (std::array<std::uint8_t, 7>{2, 1, 1, 0, 0, 0, 0}));
-    EXPECT_EQ(symbols, (std::array<std::uint16_t, 7>{4, 0, 3, 5, 6, 2, 1}));
-}
 
 TEST(Huffman, BuildRejectsImpossibleCodes) {
     struct Case {
@@ -107,31 +37,6 @@ TEST(Huffman, BuildRejectsImpossibleCodes) {
         HuffmanTable table;
         EXPECT_EQ(table.build(c.widths, c.maxWidth), c.ok) << c.widths.size();
     }
-}
-
-TEST(Huffman, CodesFollowWidthsShortestFirst) {
-    // Widths {2, 1, 2}: symbol 1 gets code 0, then the two 2-bit codes in the sort's tie order.
-    HuffmanTable table;
-    ASSERT_TRUE(table.build(std::vector<std::uint8_t>{2, 1, 2}, 2));
-    const std::array<std::uint8_t, 4> stream = {0x00, 0x00, 0x00, 0b0'10'11'000}; // 0, 10, 11 then padding
-    MemoryByteStream input(stream.data(), stream.size());
-    BitReader bits(input, stream.size());
-    EXPECT_EQ(table.decode(bits), 1u);
-    const unsigned a = table.decode(bits);
-    const unsigned b = table.decode(bits);
-    EXPECT_EQ(std::min(a, b), 0u);
-    EXPECT_EQ(std::max(a, b), 2u);
-    EXPECT_EQ(bits.consumedBits(), 5u);
-}
-
-TEST(BitReader, WordsAreLittleEndianAndReadFromTheTop) {
-    const std::array<std::uint8_t, 8> data = {0x78, 0x56, 0x34, 0x12, 0xEF, 0xCD, 0xAB, 0x89};
-    MemoryByteStream input(data.data(), data.size());
-    BitReader bits(input, data.size());
-    EXPECT_EQ(bits.bits(4), 0x1u);
-    EXPECT_EQ(bits.bits(28), 0x2345678u);
-    EXPECT_EQ(bits.peek(16), 0x89ABu);
-    EXPECT_EQ(bits.bits(32), 0x89ABCDEFu);
 }
 
 TEST(BitReader, ZeroPaddingThenOverrun) {
