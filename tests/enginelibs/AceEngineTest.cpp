@@ -1,12 +1,10 @@
-// The ACE engine around the samples, through its C interface (targets in the way and hostile names:
-// the destination tests, the sample sets and the hostile property tests).
+// The ACE engine around the samples, through its C interface (targets in the way, hostile names
+// and passwords: the destination tests, the sample sets and the hostile property tests).
 // Faults caught here:
 // - input that is no archive, empty or missing gives success, a wrong code, or leaves files
 // - a missing volume is not reported as an open error, or a split entry is written anyway
 // - an entry passed over in a solid archive spoils the entries after it
 // - an entry names the wrong volume; the modification time or mode is not the archived one
-// - a missing password is not asked for, a wrong one is not reported or leaves a file, or the same
-//   call with the right one then fails
 // - a null, foreign or closed handle is used instead of refused
 #include <ctime>
 #include <filesystem>
@@ -131,38 +129,6 @@ TEST_F(AceEngine, TheModificationTimeAndModeAreTheArchivedOnes) {
     EXPECT_EQ(local.tm_min, static_cast<int>((t >> 5) & 0x3F));
     EXPECT_EQ(local.tm_sec, static_cast<int>((t & 0x1F) * 2));
     EXPECT_EQ(st.st_mode & 07777, 0644u & ~0022u & 07777) << "DOS attributes give the usual mode";
-}
-
-// Asked for, then given on the same call; a wrong one reported and nothing written, then the right
-// one still works on the same entry (of a solid archive for passwd.ace).
-TEST_F(AceEngine, PasswordsAreAskedForAndCheckedOnTheSameCall) {
-    const struct {
-        const char* archive;
-        const char* member;
-        std::string password;
-    } cases[] = {{"unace-tests-v1/passwd.ace", "passwd.m4", "pass"},
-                 {"unace-tests-v2/passwd2.ace", "passwd2.m4", "1234"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.archive);
-        TempDir dest;
-        std::string name = sample(c.archive), folder = dest.path(), wrong = "wrong", right = c.password;
-        AceOpenRecord open{};
-        open.ArcName = name.data();
-        open.OpenMode = ACE_OPEN_EXTRACT;
-        void* handle = ACEOpenArchive(&open);
-        ASSERT_NE(handle, nullptr);
-        AceHeaderRecord header{};
-        ASSERT_EQ(ACEReadHeader(handle, &header), 0);
-        EXPECT_EQ(ACEProcessFile(handle, ACE_EXTRACT, folder.data()), ACE_ERR_PASSWORD);
-        ACESetPassword(handle, wrong.data());
-        EXPECT_EQ(ACEProcessFile(handle, ACE_EXTRACT, folder.data()), ACE_ERR_PASSWORD);
-        EXPECT_TRUE(TreeOf(dest.path()).empty());
-        ACESetPassword(handle, right.data());
-        EXPECT_EQ(ACEProcessFile(handle, ACE_EXTRACT, folder.data()), 0);
-        EXPECT_EQ(ACEReadHeader(handle, &header), ACE_END);
-        EXPECT_EQ(ACECloseArchive(handle), 0);
-        EXPECT_EQ(files(dest.path()), std::vector<std::string>{c.member});
-    }
 }
 
 TEST_F(AceEngine, OnlyLiveHandlesAreUsed) {

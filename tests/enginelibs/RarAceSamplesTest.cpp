@@ -5,7 +5,8 @@
 //   the engine's checksum fails, or the written file's CRC differs from the header's or the inventory's
 // - the header scan misreads names, sizes, folders, links, hard links, Unicode names, SFX stubs
 // - a volume set (new and old naming, solid across volumes) is not followed
-// - a password-protected set (data or headers, AES or older ciphers) does not decrypt
+// - a password-protected set (data or headers, AES or older ciphers) does not decrypt, or the same
+//   call after a wrong password fails with the right one; a wrong password gives a file
 // - a member that should be refused (traversal, links out, junctions, another password) is written
 // - temporary or extra files are left behind
 // - a damaged copy (cut short, a byte flipped) crashes an engine or gives a file other than the intact
@@ -59,6 +60,11 @@ const Limit* LimitFor(const SampleSet& set, const Member& member) {
 class Samples : public ::testing::TestWithParam<std::string> {
 protected:
     SampleSet set;
+    // A wrong one first, as a user may type: the same call must then succeed with the right one.
+    std::vector<std::string> passwords() const {
+        return set.password.empty() ? std::vector<std::string>{}
+                                    : std::vector<std::string>{"wrong", set.password};
+    }
     void SetUp() override {
         if (!fs::exists(kRarSamples + "/MANIFEST.txt") ||
             !fs::exists(kAceSamples + "/expected-members.tsv")) {
@@ -75,7 +81,7 @@ protected:
 
 TEST_P(Samples, GiveWhatTheInventoryExpects) {
     TempDir out;
-    const ArchiveRun run = RunSet(set, out.path());
+    const ArchiveRun run = RunSet(set, out.path(), {}, passwords());
     EXPECT_FALSE(HasLeftovers(out.path()));
     if (set.members.empty()) { // listed as malformed
         EXPECT_TRUE(
@@ -135,7 +141,8 @@ TEST_P(Samples, GiveWhatTheInventoryExpects) {
 // Every file a damaged copy of a set still gives must be exactly what the intact set gives at that
 // path, whatever the decoders make of the damage (a name damaged where old headers have no checksum
 // may move a file: its content must still be one the intact set gives). The first volume is cut
-// short at five places and has a byte flipped at sixteen; sets over 8 MB are left to the test above.
+// short at five places and has a byte flipped at sixteen; an encrypted set is also given only a wrong
+// password. Sets over 8 MB are left to the test above.
 TEST_P(Samples, DamagedCopiesNeverGiveAWrongFile) {
     const fs::path first = set.archive;
     const std::string stem = first.filename().string().substr(0, first.filename().string().find('.') + 1);
@@ -151,7 +158,7 @@ TEST_P(Samples, DamagedCopiesNeverGiveAWrongFile) {
         GTEST_SKIP() << "not damaged here";
     }
     TempDir intact;
-    RunSet(set, intact.path());
+    RunSet(set, intact.path(), {}, passwords());
     std::set<std::string> contents;
     for (const std::string& path : TreeOf(intact.path())) {
         contents.insert(ReadFile(intact / path));
@@ -166,13 +173,19 @@ TEST_P(Samples, DamagedCopiesNeverGiveAWrongFile) {
         copies.push_back(original);
         copies.back()[(2 * i + 1) * original.size() / 32] ^= static_cast<char>(1u << (i % 8));
     }
+    copies.push_back(original); // intact, with only a wrong password
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        SCOPED_TRACE(i < 5 ? "cut " + std::to_string(copies[i].size()) : "flip " + std::to_string(i - 5));
+        const bool wrongPassword = i + 1 == copies.size();
+        if (wrongPassword && set.password.empty()) {
+            break;
+        }
+        SCOPED_TRACE(i < 5 ? "cut " + std::to_string(copies[i].size()) : "variant " + std::to_string(i - 5));
         TempDir copy, out;
         for (const fs::path& volume : volumes) {
             WriteFile(copy / volume.filename().string(), volume == first ? copies[i] : ReadFile(volume));
         }
-        RunSet(set, out.path(), copy / first.filename().string());
+        RunSet(set, out.path(), copy / first.filename().string(),
+               wrongPassword ? std::vector<std::string>{"wrong"} : passwords());
         EXPECT_FALSE(HasLeftovers(out.path()));
         for (const auto& item : fs::recursive_directory_iterator(out.path())) {
             if (item.is_regular_file() && !item.is_symlink()) {

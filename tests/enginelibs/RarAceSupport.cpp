@@ -12,34 +12,51 @@ namespace brisko::test {
 
 namespace fs = std::filesystem;
 
-ArchiveRun RunRar(const std::string& archive, const std::string& destination, const std::string& password,
-                  int operation, unsigned mode) {
+namespace {
+
+// Sets the next password, if any is left.
+bool nextPassword(std::vector<std::string>& passwords, void* handle, bool rar) {
+    if (passwords.empty()) {
+        return false;
+    }
+    std::string password = passwords.front();
+    passwords.erase(passwords.begin());
+    rar ? RARSetPassword(handle, password.data()) : ACESetPassword(handle, password.data());
+    return true;
+}
+
+} // namespace
+
+ArchiveRun RunRar(const std::string& archive, const std::string& destination,
+                  std::vector<std::string> passwords, int operation, unsigned mode) {
     ArchiveRun run;
+    std::string name = archive, dest = destination;
     RAROpenArchiveData open{};
-    std::string name = archive, pw = password, dest = destination;
     open.ArcName = name.data();
     open.OpenMode = mode;
     void* handle = RAROpenArchive(&open);
     run.open = static_cast<int>(open.OpenResult);
-    if (handle == nullptr) {
-        return run;
-    }
-    if (!pw.empty()) {
-        RARSetPassword(handle, pw.data());
-    }
     RARHeaderData header{};
-    while ((run.end = RARReadHeader(handle, &header)) == 0) {
+    while (handle != nullptr && (run.end = RARReadHeader(handle, &header)) != ERAR_END_ARCHIVE) {
+        if (run.end != 0) {
+            if (run.end == ERAR_BAD_DATA && nextPassword(passwords, handle, true)) {
+                continue; // encrypted headers
+            }
+            break;
+        }
+        int code = RARProcessFile(handle, operation, dest.data(), nullptr);
+        while (code == ERAR_BAD_DATA && (header.Flags & 0x04) != 0 && nextPassword(passwords, handle, true)) {
+            code = RARProcessFile(handle, operation, dest.data(), nullptr);
+        }
         // A RAR 5 entry that is encrypted keeps its CRC in a keyed form.
         const bool plain = header.FileCRC != 0 && !((header.Flags & 0x04) != 0 && header.UnpVer >= 50);
         run.order.push_back(header.FileName);
-        run.entries[header.FileName] = {RARProcessFile(handle, operation, dest.data(), nullptr),
-                                        header.FileCRC,
-                                        plain,
-                                        header.UnpSize,
-                                        header.FileTime,
-                                        header.ArcName};
+        run.entries[header.FileName] = {code,           header.FileCRC,  plain,
+                                        header.UnpSize, header.FileTime, header.ArcName};
     }
-    RARCloseArchive(handle);
+    if (handle != nullptr) {
+        RARCloseArchive(handle);
+    }
     return run;
 }
 
@@ -52,24 +69,18 @@ ArchiveRun RunAce(const std::string& archive, const std::string& destination,
     open.OpenMode = ACE_OPEN_EXTRACT;
     void* handle = ACEOpenArchive(&open);
     run.open = static_cast<int>(open.OpenResult);
-    if (handle == nullptr) {
-        return run;
-    }
-    std::reverse(passwords.begin(), passwords.end());
     AceHeaderRecord header{};
-    while ((run.end = ACEReadHeader(handle, &header)) == 0) {
+    while (handle != nullptr && (run.end = ACEReadHeader(handle, &header)) == 0) {
         int code = ACEProcessFile(handle, ACE_EXTRACT, dest.data());
-        while (code == ACE_ERR_PASSWORD && !passwords.empty()) {
-            ACESetPassword(handle, passwords.back().data());
-            passwords.pop_back();
+        while (code == ACE_ERR_PASSWORD && nextPassword(passwords, handle, false)) {
             code = ACEProcessFile(handle, ACE_EXTRACT, dest.data());
         }
-        std::string entry = header.FileName;
-        std::replace(entry.begin(), entry.end(), '\\', '/');
-        run.order.push_back(entry);
-        run.entries[entry] = {code, header.FileCRC, true, 0, header.FileTime, header.ArcName};
+        run.order.push_back(header.FileName);
+        run.entries[header.FileName] = {code, header.FileCRC, true, 0, header.FileTime, header.ArcName};
     }
-    ACECloseArchive(handle);
+    if (handle != nullptr) {
+        ACECloseArchive(handle);
+    }
     return run;
 }
 
@@ -88,8 +99,7 @@ std::vector<std::string> TreeOf(const std::string& folder) {
 
 bool HasLeftovers(const std::string& folder) {
     const auto tree = TreeOf(folder);
-    return std::any_of(tree.begin(), tree.end(),
-                       [](const std::string& p) { return p.find(".brisko-") != p.npos; });
+    return std::any_of(tree.begin(), tree.end(), [](auto& p) { return p.find(".brisko-") != p.npos; });
 }
 
 std::string CrcHex(const std::string& bytes) {
@@ -170,13 +180,10 @@ std::vector<SampleSet> LoadSampleSets() {
     return sets;
 }
 
-ArchiveRun RunSet(const SampleSet& set, const std::string& destination, const std::string& archive) {
+ArchiveRun RunSet(const SampleSet& set, const std::string& destination, const std::string& archive,
+                  const std::vector<std::string>& passwords) {
     const std::string& path = archive.empty() ? set.archive : archive;
-    if (set.ace) {
-        return RunAce(path, destination,
-                      set.password.empty() ? std::vector<std::string>{} : std::vector{set.password});
-    }
-    return RunRar(path, destination, set.password);
+    return set.ace ? RunAce(path, destination, passwords) : RunRar(path, destination, passwords);
 }
 
 } // namespace brisko::test

@@ -1,10 +1,8 @@
-// The RAR engine on archives made here and on a few samples, through its C interface (hostile names
-// and links: the sample sets and the hostile property tests).
+// The RAR engine on archives made here and on a few samples, through its C interface (hostile names,
+// links and passwords: the sample sets and the hostile property tests).
 // Faults caught here:
 // - a volume set (RAR 4 and 5, new and old naming) is not followed, or an entry names the wrong volume
 // - a set with a volume missing or two swapped is not refused at open, or writes something
-// - a wrong password gives anything but ERAR_BAD_DATA, leaves a file, or spoils the retry with the
-//   right one on the same handle (encrypted data and encrypted headers, AES and the RAR 2.0 cipher)
 // - list mode decompresses or writes
 // - a null, closed or unread handle is used instead of refused with its code
 // - the RAR 3 key derivation goes wrong for passwords long enough to make the hash rewrite its input
@@ -87,64 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Layout{"rar4swapped", RarFormat::Rar4, 4, false, Layout::Swapped, ERAR_BAD_ARCHIVE},
                       Layout{"rar5swapped", RarFormat::Rar5, 4, false, Layout::Swapped, ERAR_BAD_ARCHIVE}),
     [](const auto& info) { return std::string(info.param.name); });
-
-struct PasswordCase {
-    const char* archive;
-    const char* password;
-    bool headersEncrypted;
-};
-
-class RarPasswords : public ::testing::TestWithParam<PasswordCase> {};
-
-// The adapter's way: a wrong password gives ERAR_BAD_DATA and leaves nothing; the same call after
-// RARSetPassword with the right one succeeds.
-TEST_P(RarPasswords, WrongThenRightPasswordOnTheSameCall) {
-    const PasswordCase sample = GetParam();
-    std::string archive = kRarSamples + "/" + sample.archive, wrong = "not it", right = sample.password;
-    if (!fs::exists(archive)) {
-        GTEST_SKIP() << "RAR sample archives not found in " << kRarSamples;
-    }
-    TempDir out;
-    std::string dest = out.path();
-    RAROpenArchiveData open{};
-    open.ArcName = archive.data();
-    open.OpenMode = RAR_OM_EXTRACT;
-    void* handle = RAROpenArchive(&open);
-    ASSERT_NE(handle, nullptr);
-    RARHeaderData header{};
-    if (sample.headersEncrypted) {
-        EXPECT_EQ(RARReadHeader(handle, &header), ERAR_BAD_DATA);
-        RARSetPassword(handle, wrong.data());
-        EXPECT_EQ(RARReadHeader(handle, &header), ERAR_BAD_DATA);
-    } else {
-        ASSERT_EQ(RARReadHeader(handle, &header), 0);
-        while ((header.Flags & 0x04) == 0) {
-            ASSERT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), 0);
-            ASSERT_EQ(RARReadHeader(handle, &header), 0);
-        }
-        EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_BAD_DATA);
-        RARSetPassword(handle, wrong.data());
-        EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_BAD_DATA);
-        EXPECT_TRUE(TreeOf(out.path()).empty());
-    }
-    RARSetPassword(handle, right.data());
-    if (sample.headersEncrypted) {
-        ASSERT_EQ(RARReadHeader(handle, &header), 0);
-    }
-    EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), 0);
-    EXPECT_TRUE(Exists(out / header.FileName));
-    EXPECT_FALSE(HasLeftovers(out.path()));
-    EXPECT_EQ(RARCloseArchive(handle), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Samples, RarPasswords,
-    ::testing::Values(
-        PasswordCase{"rar4-enc-partial/test_read_format_rar_encryption_partially.rar", "12345678", false},
-        PasswordCase{"rar5-enc-data/rar5-psw.rar", "password", false},
-        PasswordCase{"rar4-enc-headers/test_read_format_rar4_encrypted_filenames.rar", "password", true},
-        PasswordCase{"rar5-enc-headers-2/rar5-hpsw.rar", "password", true},
-        PasswordCase{"rar20-enc-legacy/rar202-comment-psw.rar", "password", false}));
 
 // Listing reads headers only: a 20 MB entry of a 19 KB archive is listed, and nothing is written.
 TEST(RarListMode, DecompressesNothing) {
