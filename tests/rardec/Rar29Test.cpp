@@ -30,24 +30,14 @@ void number(BitWriter& out, std::uint32_t value) {
     out.put(value, width);
 }
 
-// The format's length and distance slots, as listed in the format notes.
+// The format's length slots, as listed in the format notes; distance slots 0..59 have 0, 0, 0, 0, 1,
+// 1, 2, 2, ... 15, 15 extra bits, then 16 (up to slot 47) and 18.
 constexpr std::uint32_t kLengthBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
                                            24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
 constexpr unsigned kLengthBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
                                       2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-
 unsigned distanceBits(unsigned slot) {
     return slot < 4 ? 0 : slot < 34 ? (slot - 2) / 2 : slot < 48 ? 16 : 18;
-}
-std::uint32_t distanceBase(unsigned slot) {
-    static const std::vector<std::uint32_t> kBase = [] {
-        std::vector<std::uint32_t> base(60, 0);
-        for (unsigned s = 1; s < 60; ++s) {
-            base[s] = base[s - 1] + (1u << distanceBits(s - 1));
-        }
-        return base;
-    }();
-    return kBase[slot];
 }
 
 // Writes an LZ stream with fixed-length codes (main symbols 9 bits, distance slots 6, low distance
@@ -60,63 +50,46 @@ public:
 
     void tables(bool keepOld = false) {
         bits.align();
-        bits.put(0, 1); // LZ
-        bits.put(keepOld ? 1 : 0, 1);
+        bits.put(keepOld ? 1 : 0, 2); // LZ, and whether the old lengths are kept
         for (int i = 0; i < 20; ++i) {
             bits.put(5, 4); // every pre-code symbol 5 bits long
         }
         for (int i = 0; i < 404; ++i) {
-            const unsigned length = i < 299 ? 9 : i < 359 ? 6 : 5;
-            bits.put(keepOld ? 0 : length, 5);
+            bits.put(keepOld ? 0 : i < 299 ? 9 : i < 359 ? 6 : 5, 5);
         }
         m_lowRepeat = 0;
     }
     void symbol(unsigned main) { bits.put(main, 9); }
-    void literal(std::uint8_t byte) {
-        symbol(byte);
-        expected.push_back(byte);
-    }
     void literals(const std::string& text) {
         for (const char c : text) {
-            literal(static_cast<std::uint8_t>(c));
+            symbol(static_cast<std::uint8_t>(c));
+            expected.push_back(static_cast<std::uint8_t>(c));
         }
     }
     void copy(std::uint32_t length, std::uint32_t distance) {
-        if (distance == 0 || distance > expected.size()) {
-            return; // a stream meant to fail
-        }
-        for (std::uint32_t i = 0; i < length; ++i) {
-            expected.push_back(expected[expected.size() - distance]);
+        for (std::uint32_t i = 0; i < length && distance != 0 && distance <= expected.size(); ++i) {
+            expected.push_back(expected[expected.size() - distance]); // (none for a stream meant to fail)
         }
     }
     // A new match (symbols 271..298). `repeatLow` sends "same low bits for this and the next 15".
     void match(std::uint32_t length, std::uint32_t distance, bool repeatLow = false) {
-        const std::uint32_t coded = length - 3 - (distance >= 0x2000 ? 1 : 0) - (distance >= 0x40000 ? 1 : 0);
-        unsigned lengthSlot = 27;
-        while (kLengthBase[lengthSlot] > coded) {
-            --lengthSlot;
-        }
-        symbol(271 + lengthSlot);
-        bits.put(coded - kLengthBase[lengthSlot], kLengthBits[lengthSlot]);
-        unsigned slot = 59;
-        while (distanceBase(slot) > distance - 1) {
-            --slot;
+        lengthSlot(length - 3 - (distance >= 0x2000 ? 1 : 0) - (distance >= 0x40000 ? 1 : 0), 271, 9);
+        unsigned slot = 0;
+        std::uint32_t base = 0;
+        while (slot < 59 && base + (1u << distanceBits(slot)) <= distance - 1) {
+            base += 1u << distanceBits(slot++);
         }
         bits.put(slot, 6);
-        const std::uint32_t extra = distance - 1 - distanceBase(slot);
+        const std::uint32_t extra = distance - 1 - base;
         if (slot < 10) {
             bits.put(extra, distanceBits(slot));
         } else {
-            if (distanceBits(slot) > 4) {
-                bits.put(extra >> 4, distanceBits(slot) - 4);
-            }
+            bits.put(extra >> 4, distanceBits(slot) - 4);
             if (m_lowRepeat > 0) {
                 --m_lowRepeat;
-            } else if (repeatLow) {
-                bits.put(16, 5);
-                m_lowRepeat = 15;
             } else {
-                bits.put(extra & 15, 5);
+                bits.put(repeatLow ? 16 : extra & 15, 5);
+                m_lowRepeat = repeatLow ? 15 : 0;
             }
         }
         copy(length, distance);
@@ -124,80 +97,68 @@ public:
     // Symbols 259..262 with a repeat length (the caller knows the distance it refers to).
     void repeatDistance(unsigned k, std::uint32_t length, std::uint32_t distance) {
         symbol(259 + k);
-        unsigned lengthSlot = 27;
-        while (kLengthBase[lengthSlot] > length - 2) {
-            --lengthSlot;
-        }
-        bits.put(lengthSlot, 5);
-        bits.put(length - 2 - kLengthBase[lengthSlot], kLengthBits[lengthSlot]);
+        lengthSlot(length - 2, 0, 5);
         copy(length, distance);
     }
-    void endOfEntry(bool nextHasTables = false) {
-        symbol(256);
-        bits.put(0, 1);
-        bits.put(nextHasTables ? 1 : 0, 1);
-    }
-    void newTablesHere(bool keepOld) {
-        symbol(256);
-        bits.put(1, 1);
-        tables(keepOld);
-    }
+    void endOfEntry(bool nextHasTables = false) { symbol(256), bits.put(nextHasTables ? 1 : 0, 2); }
+    void newTablesHere(bool keepOld) { symbol(256), bits.put(1, 1), tables(keepOld); }
     // Symbol 257 and a filter record.
     void filter(std::uint8_t flags, const std::vector<std::uint8_t>& data) {
         symbol(257);
-        const std::size_t size = data.size();
-        if (size <= 6) {
-            bits.put(flags | (size - 1), 8);
-        } else if (size < 7 + 256) {
-            bits.put(flags | 6, 8), bits.put(static_cast<std::uint32_t>(size - 7), 8);
-        } else {
-            bits.put(flags | 7, 8), bits.put(static_cast<std::uint32_t>(size), 16);
-        }
+        const auto size = static_cast<std::uint32_t>(data.size());
+        bits.put(flags | (size <= 6 ? size - 1 : size < 7 + 256 ? 6 : 7), 8);
+        size <= 6 ? void() : size < 7 + 256 ? bits.put(size - 7, 8) : bits.put(size, 16);
         for (const std::uint8_t byte : data) {
             bits.put(byte, 8);
         }
     }
 
 private:
+    // The slot of `value` as symbol `first` + slot in `width` bits, then its extra bits.
+    void lengthSlot(std::uint32_t value, unsigned first, unsigned width) {
+        unsigned slot = 27;
+        while (kLengthBase[slot] > value) {
+            --slot;
+        }
+        bits.put(first + slot, width);
+        bits.put(value - kLengthBase[slot], kLengthBits[slot]);
+    }
     unsigned m_lowRepeat = 0;
 };
 
 // Byte code of `size` bytes that XORs to zero and has checksum `crc`: the decoder takes it for the
 // standard program of that length and checksum (their real byte code is not needed to test filters).
+// Checksum and XOR are affine in the bits of the code: solve for the bits of the last 8 bytes.
 std::vector<std::uint8_t> forgeProgram(std::size_t size, std::uint32_t crc) {
     std::vector<std::uint8_t> code(size, 0);
     code[0] = 0x5A;
-    // Checksum and XOR are affine in the bits of the code: solve for the bits of the last 8 bytes.
     const auto value = [&] {
         std::uint8_t x = 0;
         for (const std::uint8_t b : code) {
             x ^= b;
         }
-        return std::uint64_t(::crc32(0, code.data(), static_cast<uInt>(code.size()))) | std::uint64_t(x)
-                                                                                            << 32;
+        return ::crc32(0, code.data(), static_cast<uInt>(size)) | std::uint64_t(x) << 32;
+    };
+    const auto flip = [&](unsigned bit) {
+        code[size - 8 + bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
     };
     const std::uint64_t base = value();
-    std::uint64_t pivotValue[40] = {};
-    std::uint64_t pivotBits[40] = {};
+    std::uint64_t pivotValue[40] = {}, pivotBits[40] = {};
     for (unsigned bit = 0; bit < 64; ++bit) {
-        std::uint8_t& byte = code[size - 8 + bit / 8];
-        byte ^= static_cast<std::uint8_t>(1u << (bit % 8));
-        std::uint64_t v = value() ^ base;
-        byte ^= static_cast<std::uint8_t>(1u << (bit % 8));
-        std::uint64_t bits = std::uint64_t(1) << bit;
+        flip(bit);
+        std::uint64_t v = value() ^ base, bits = std::uint64_t(1) << bit;
+        flip(bit);
         for (int p = 39; p >= 0 && v != 0; --p) {
-            if (((v >> p) & 1) == 0) {
-                continue;
-            }
-            if (pivotValue[p] == 0) {
+            if (((v >> p) & 1) != 0 && pivotValue[p] == 0) {
                 pivotValue[p] = v, pivotBits[p] = bits;
                 break;
             }
-            v ^= pivotValue[p], bits ^= pivotBits[p];
+            if (((v >> p) & 1) != 0) {
+                v ^= pivotValue[p], bits ^= pivotBits[p];
+            }
         }
     }
-    std::uint64_t want = std::uint64_t(crc) ^ base;
-    std::uint64_t flips = 0;
+    std::uint64_t want = std::uint64_t(crc) ^ base, flips = 0;
     for (int p = 39; p >= 0; --p) {
         if (((want >> p) & 1) != 0) {
             want ^= pivotValue[p], flips ^= pivotBits[p];
@@ -206,39 +167,36 @@ std::vector<std::uint8_t> forgeProgram(std::size_t size, std::uint32_t crc) {
     EXPECT_EQ(want, 0u);
     for (unsigned bit = 0; bit < 64; ++bit) {
         if (((flips >> bit) & 1) != 0) {
-            code[size - 8 + bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
+            flip(bit);
         }
     }
     return code;
 }
 
-constexpr std::uint8_t kNumber = 0x80, kLength = 0x20, kRegisters = 0x10;
+constexpr std::uint8_t kNumber = 0x80, kLength = 0x20, kRegisters = 0x10,
+                       kNew = kNumber | kLength | kRegisters;
+const std::vector<std::uint8_t> kDelta = forgeProgram(29, 0x0E06077D);
 
-// A filter record defining DELTA as a new program (deleting all programs before it) for `length`
-// bytes at `offset` from the current position.
-std::vector<std::uint8_t> deltaRecord(std::uint32_t offset, std::uint32_t length, std::uint32_t channels) {
-    static const std::vector<std::uint8_t> kDelta = forgeProgram(29, 0x0E06077D);
+// A filter record: with kNumber, `program` as program 0 (deleting all before it), else the last
+// program again; for `length` bytes (with kLength) at `offset` from the current position; with
+// kRegisters, R0 = 1 (one channel).
+std::vector<std::uint8_t> record(std::uint8_t flags, std::uint32_t offset, std::uint32_t length,
+                                 const std::vector<std::uint8_t>& program = kDelta) {
     BitWriter data;
-    number(data, 0); // delete every program; this is program 0
+    (flags & kNumber) != 0 ? number(data, 0) : void();
     number(data, offset);
-    number(data, length);
-    data.put(1, 7); // R0 follows
-    number(data, channels);
-    number(data, static_cast<std::uint32_t>(kDelta.size()));
-    for (const std::uint8_t byte : kDelta) {
+    (flags & kLength) != 0 ? number(data, length) : void();
+    (flags & kRegisters) != 0 ? data.put(1, 7), number(data, 1) : void();
+    (flags & kNumber) != 0 ? number(data, static_cast<std::uint32_t>(program.size())) : void();
+    for (const std::uint8_t byte : (flags & kNumber) != 0 ? program : std::vector<std::uint8_t>{}) {
         data.put(byte, 8);
     }
     return data.bytes;
 }
 
-// A record reusing the last program for another block.
-std::vector<std::uint8_t> reuseRecord(std::uint32_t offset, std::uint32_t length, std::uint32_t channels) {
-    BitWriter data;
-    number(data, offset);
-    number(data, length);
-    data.put(1, 7);
-    number(data, channels);
-    return data.bytes;
+void filter(Script& s, std::uint8_t flags, std::uint32_t offset, std::uint32_t length,
+            const std::vector<std::uint8_t>& program = kDelta) {
+    s.filter(flags, record(flags, offset, length, program));
 }
 
 // What DELTA leaves of `block` (one channel): each byte is the previous output minus the input.
@@ -257,7 +215,7 @@ void randomContent(Script& script, std::size_t size, std::uint32_t maxDistance, 
     while (script.expected.size() < size) {
         const std::size_t produced = script.expected.size();
         if (produced < 16 || random() % 4 == 0) {
-            script.literal(static_cast<std::uint8_t>(random()));
+            script.literals(std::string(1, static_cast<char>(random())));
             continue;
         }
         const auto limit = static_cast<std::uint32_t>(std::min<std::size_t>(produced, maxDistance));
@@ -267,21 +225,9 @@ void randomContent(Script& script, std::size_t size, std::uint32_t maxDistance, 
     }
 }
 
-// A stream defining a new filter program of these bytes, then three literals.
-void programOnly(Script& s, std::initializer_list<std::uint8_t> code) {
-    BitWriter data;
-    number(data, 0), number(data, 0), number(data, static_cast<std::uint32_t>(code.size()));
-    for (const std::uint8_t byte : code) {
-        data.put(byte, 8);
-    }
-    s.filter(kNumber, data.bytes);
-    s.literals("abc");
-}
-
 // Every case starts with tables (except the one about a bad table) and ends with an end marker
 // (except the ones about missing ones); all use a 64 KiB window.
 TEST(Rar29Streams, DecodeAsWrittenOrFailAsExpected) {
-    constexpr std::uint8_t kNew = kNumber | kLength | kRegisters;
     const struct {
         const char* name;
         std::function<void(Script&)> write;
@@ -305,15 +251,15 @@ TEST(Rar29Streams, DecodeAsWrittenOrFailAsExpected) {
          [](Script& s) {
              randomContent(s, 1000, 1000, 4);
              const std::size_t at = s.expected.size();
-             s.filter(kNew, deltaRecord(500, 120000, 1));
+             filter(s, kNew, 500, 120000);
              randomContent(s, 300000, 1 << 16, 5);
              applyDelta(s.expected, at + 500, 120000);
          },
          Status::Ok},
         {"two filters on one block run one after the other",
          [](Script& s) {
-             s.filter(kNew, deltaRecord(10, 100, 1));
-             s.filter(kLength | kRegisters, reuseRecord(10, 100, 1));
+             filter(s, kNew, 10, 100);
+             filter(s, kLength | kRegisters, 10, 100);
              randomContent(s, 500, 500, 6);
              applyDelta(s.expected, 10, 100);
              applyDelta(s.expected, 10, 100);
@@ -321,9 +267,9 @@ TEST(Rar29Streams, DecodeAsWrittenOrFailAsExpected) {
          Status::Ok},
         {"deleting the filters mid-block lets the block out unfiltered",
          [](Script& s) {
-             s.filter(kNew, deltaRecord(0, 100000, 1));
+             filter(s, kNew, 0, 100000);
              randomContent(s, 80000, 1 << 16, 7); // past the first flush: part of the block is handed over
-             s.filter(kNew, deltaRecord(200000, 10, 1));
+             filter(s, kNew, 200000, 10);
              randomContent(s, 150000, 1 << 16, 8);
          },
          Status::Ok},
@@ -347,18 +293,18 @@ TEST(Rar29Streams, DecodeAsWrittenOrFailAsExpected) {
          Status::Corrupt, false},
         {"a filter program that is not one of the standard ones",
          [](Script& s) {
-             programOnly(s, {0x11, 0x22, 0x33});
+             filter(s, kNumber, 0, 0, {0x11, 0x22, 0x33}), s.literals("abc");
          },
          Status::Unsupported},
         {"a filter program whose bytes do not check",
          [](Script& s) {
-             programOnly(s, {0x11, 0x22, 0x34});
+             filter(s, kNumber, 0, 0, {0x11, 0x22, 0x34}), s.literals("abc");
          },
          Status::Corrupt},
         {"a filter starting inside the block of the one before",
          [](Script& s) {
-             s.filter(kNew, deltaRecord(0, 100, 1));
-             s.filter(kLength | kRegisters, reuseRecord(50, 100, 1));
+             filter(s, kNew, 0, 100);
+             filter(s, kLength | kRegisters, 50, 100);
              randomContent(s, 500, 500, 9);
          },
          Status::Corrupt},
@@ -389,7 +335,7 @@ TEST(Rar29Streams, SolidEntriesContinueTheStreamUntilAFailureOrAStop) {
     Script first;
     first.tables();
     first.literals("solid streams share ");
-    first.filter(kNumber | kLength | kRegisters, deltaRecord(0, 40, 1));
+    filter(first, kNew, 0, 40);
     randomContent(first, 100, 100, 10);
     first.match(6, 7);
     first.endOfEntry(false);
@@ -398,7 +344,7 @@ TEST(Rar29Streams, SolidEntriesContinueTheStreamUntilAFailureOrAStop) {
     second.repeatDistance(0, 5, 7);
     second.symbol(258);
     second.copy(5, 7);
-    second.filter(kLength | kRegisters, reuseRecord(5, 60, 1)); // the program of the entry before
+    filter(second, kLength | kRegisters, 5, 60); // the program of the entry before
     randomContent(second, first.expected.size() + 200, 300, 11);
     second.endOfEntry(true);
     Script third; // tables again, as the second entry's end announced
