@@ -1,44 +1,26 @@
 #pragma once
 
 #include "acedec/HuffmanTable.h"
+#include "rardec/BitWriter.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // Writes compressed streams for cases no sample archive holds: the bit layout and the width-list
 // format in their simplest forms, with codes in the order the decoder assigns them.
 namespace brisko::acedec::test {
 
-class BitWriter {
-public:
-    // Appends the low `count` bits of `value`, most significant first.
-    void put(std::uint32_t value, unsigned count) {
-        for (unsigned i = count; i-- > 0;) {
-            m_bits.push_back(((value >> i) & 1) != 0);
-        }
+// Bits most significant first in 32-bit little-endian words, the last one padded with zeros.
+inline std::vector<std::uint8_t> aceWords(const brisko::test::BitWriter& bits) {
+    std::vector<std::uint8_t> out = bits.bytes;
+    out.resize((out.size() + 3) / 4 * 4, 0);
+    for (std::size_t i = 0; i < out.size(); i += 4) {
+        std::swap(out[i], out[i + 3]), std::swap(out[i + 1], out[i + 2]);
     }
-
-    // 32-bit little-endian words, filled from the top, the last one padded with zeros.
-    std::vector<std::uint8_t> bytes() const {
-        std::vector<std::uint8_t> out;
-        for (std::size_t w = 0; w * 32 < m_bits.size(); ++w) {
-            std::uint32_t word = 0;
-            for (std::size_t i = 0; i < 32; ++i) {
-                const std::size_t k = w * 32 + i;
-                if (k < m_bits.size() && m_bits[k]) {
-                    word |= 1u << (31 - i);
-                }
-            }
-            for (int b = 0; b < 4; ++b) {
-                out.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
-            }
-        }
-        return out;
-    }
-
-private:
-    std::vector<bool> m_bits;
-};
+    return out;
+}
+using BitWriter = brisko::test::BitWriter;
 
 // A prefix code as the decoder derives it from widths: sorted by sortByWidth, the shortest codes
 // taking the lowest values.

@@ -217,13 +217,13 @@ TEST(Rar50Streams, DecodeAsLibarchiveDoes) {
         {"repeat distances, the last match repeated, align-coded distances",
          [&](StreamWriter& w) {
              w.literals(text);
-             for (const int distance : {100, 200, 300, 400, 17, 33, 1000, 4097, 59999}) {
+             for (const int distance : {17, 33, 1000, 4097, 59999}) {
                  w.match(12, distance);
              }
              w.repeat(0, 8), w.repeat(1, 9), w.repeat(2, 30), w.repeat(3, 300), w.repeatLast(),
                  w.repeat(3, 2);
          },
-         70000 + 9 * 12 + 8 + 9 + 30 + 300 + 300 + 2},
+         70000 + 5 * 12 + 8 + 9 + 30 + 300 + 300 + 2},
         {"blocks reusing tables, an empty one among them",
          [&](StreamWriter& w) {
              w.literals({'1', '2', '3', '4'});
