@@ -1,7 +1,7 @@
 // The RAR engine on archives made here and on a few samples, through its C interface (hostile names,
 // links and passwords: the sample sets and the hostile property tests).
 // Faults caught here:
-// - a volume set (RAR 4 and 5, new and old naming) is not followed, or an entry names the wrong volume
+// - an entry of a volume set names the wrong volume (whole sets are followed in the sample tests)
 // - a set with a volume missing or two swapped is not refused at open, or writes something
 // - list mode decompresses or writes
 // - a null, closed or unread handle is used instead of refused with its code
