@@ -1,17 +1,14 @@
 #include "hostile/HostileArchives.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <utility>
 
 #include "enginelibs/ZipFixtures.h"
 #include "support/AceFixtures.h"
@@ -24,367 +21,190 @@ namespace brisko::test::hostile {
 namespace {
 
 using Kind = HostileEntry::Kind;
+constexpr std::size_t kMaxComponent = 255, kMaxPath = 4096;
 
-constexpr std::size_t kMaxComponent = 255;
-constexpr std::size_t kMaxPath = 4096;
-
-// ---- RAR blocks, written here rather than with WriteRar because the hostile cases need what an
-// honest archiver never writes: any mode bits, Windows hosts, every RAR 5 redirection type.
-
-void Append(Bytes& out, const std::string& text) {
-    out.insert(out.end(), text.begin(), text.end());
-}
+void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 
 std::string Backslashed(std::string name) {
     std::replace(name.begin(), name.end(), '/', '\\');
     return name;
 }
 
-Bytes Rar4Entry(const HostileEntry& e) {
-    const std::string name = Backslashed(e.name);
+// RAR blocks written here rather than with WriteRar: the hostile cases need what an honest archiver never
+// writes (any mode bits, Windows hosts, every RAR 5 redirection type).
+Bytes RarEntry(bool rar5, const HostileEntry& e) {
     const bool folder = e.kind == Kind::Folder;
-    const bool dos = e.dosOrigin;
-    std::uint32_t attr = e.mode;
-    if (dos) {
-        attr = folder ? 0x10 : 0x20;
-    } else if (folder) {
-        attr = 040755;
-    } else if (e.kind == Kind::Link) {
-        attr = 0120777;
-    }
-    const std::string& data = folder ? std::string() : e.data;
-    Bytes body{0x74};
-    Le(body, 0x8000 | (folder ? 0xE0 : 0), 2);
-    Le(body, 32 + name.size(), 2);
-    Le(body, data.size(), 4);
-    Le(body, data.size(), 4);
-    body.push_back(dos ? 2 : 3); // host: Windows or Unix
-    Le(body, Crc(data), 4);
-    Le(body, kDosTime, 4);
-    body.push_back(20);
-    body.push_back(0x30); // stored
-    Le(body, name.size(), 2);
-    Le(body, attr, 4);
-    Append(body, name);
-    Bytes out = Rar4Block(body);
-    Append(out, data);
-    return out;
-}
-
-int RedirectionType(Kind kind) {
-    switch (kind) {
-    case Kind::Link:
-        return 1;
-    case Kind::WindowsLink:
-        return 2;
-    case Kind::Junction:
-        return 3;
-    case Kind::HardLink:
-        return 4;
-    case Kind::FileCopy:
-        return 5;
-    default:
-        return 0;
-    }
-}
-
-Bytes Rar5Entry(const HostileEntry& e) {
-    const bool folder = e.kind == Kind::Folder;
-    const int redirect = RedirectionType(e.kind);
-    const bool windows = e.dosOrigin || e.kind == Kind::WindowsLink || e.kind == Kind::Junction;
-    Bytes extra;
-    if (redirect != 0) {
-        Bytes record;
-        Vint(record, 5);
-        Vint(record, static_cast<std::uint64_t>(redirect));
-        Vint(record, 0);
-        Vint(record, e.data.size());
-        Append(record, e.data);
-        Vint(extra, record.size());
-        extra.insert(extra.end(), record.begin(), record.end());
-    }
+    const int redirect = std::vector{0, 0, 1, 2, 0, 4, 3, 5}[static_cast<int>(e.kind)] * rar5;
+    const bool windows = e.dosOrigin || (rar5 && (e.kind == Kind::WindowsLink || e.kind == Kind::Junction));
     const std::string data = folder || redirect != 0 ? std::string() : e.data;
-    std::uint64_t attributes = e.mode;
-    if (windows) {
-        attributes = folder ? 0x10 : 0x20;
-    } else if (folder) {
-        attributes = 040755;
-    } else if (redirect != 0) {
-        attributes = 0120777;
+    const std::uint32_t attr = windows ? (folder ? 0x10 : 0x20) : folder ? 040755 : e.kind == Kind::Link || redirect ? 0120777 : e.mode;
+    const std::string name = rar5 ? e.name : Backslashed(e.name);
+    Bytes body, extra, record;
+    if (!rar5) { // type, flags, header size, sizes, host, CRC, time, version, stored, name size, attributes
+        for (const auto& [value, bytes] : std::vector<std::pair<std::uint64_t, int>>{
+                 {0x74, 1}, {0x8000 | (folder ? 0xE0 : 0), 2}, {32 + name.size(), 2}, {data.size(), 4}, {data.size(), 4},
+                 {windows ? 2 : 3, 1}, {Crc(data), 4}, {kDosTime, 4}, {20, 1}, {0x30, 1}, {name.size(), 2}, {attr, 4}}) {
+            Le(body, value, bytes);
+        }
+    } else {
+        if (redirect != 0) { // the redirection record: type 5, what kind, no flags, the target
+            for (const std::uint64_t v : {std::uint64_t{5}, std::uint64_t(redirect), std::uint64_t{0}, e.data.size()}) {
+                Vint(record, v);
+            }
+            Append(record, e.data);
+            Vint(extra, record.size());
+            Append(extra, record);
+        }
+        // type 2, flags (an extra area), its size; data size, file flags, size, attributes
+        for (const std::uint64_t v : {std::uint64_t{2}, std::uint64_t(extra.empty() ? 2 : 3)}) {
+            Vint(body, v);
+        }
+        if (!extra.empty()) {
+            Vint(body, extra.size());
+        }
+        for (const std::uint64_t v : {std::uint64_t(data.size()), std::uint64_t(folder ? 7 : 6), std::uint64_t(data.size()), std::uint64_t(attr)}) {
+            Vint(body, v);
+        }
+        Le(body, 1600000000, 4);
+        Le(body, Crc(data), 4);
+        for (const std::uint64_t v : {std::uint64_t{0}, std::uint64_t(windows ? 0 : 1), std::uint64_t(name.size())}) { // stored, host
+            Vint(body, v);
+        }
     }
-    Bytes body;
-    Vint(body, 2);
-    Vint(body, 0x2 | (extra.empty() ? 0 : 0x1));
-    if (!extra.empty()) {
-        Vint(body, extra.size());
-    }
-    Vint(body, data.size());
-    Vint(body, (folder ? 0x1 : 0) | 0x2 | 0x4);
-    Vint(body, data.size());
-    Vint(body, attributes);
-    Le(body, 1600000000, 4);
-    Le(body, Crc(data), 4);
-    Vint(body, 0);               // stored
-    Vint(body, windows ? 0 : 1); // host: Windows or Unix
-    Vint(body, e.name.size());
-    Append(body, e.name);
-    body.insert(body.end(), extra.begin(), extra.end());
-    Bytes out = Rar5Block(body);
+    Append(body, name);
+    Append(body, extra);
+    Bytes out = rar5 ? Rar5Block(body) : Rar4Block(body);
     Append(out, data);
     return out;
 }
 
 void WriteRarArchive(bool rar5, const std::string& path, const std::vector<HostileEntry>& entries) {
-    Bytes out;
-    if (rar5) {
-        out = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
-        const Bytes main = Rar5Block({1, 0, 0});
-        out.insert(out.end(), main.begin(), main.end());
-    } else {
-        out = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-        Bytes main{0x73};
-        Le(main, 0, 2);
-        Le(main, 13, 2);
-        Le(main, 0, 6);
-        const Bytes block = Rar4Block(main);
-        out.insert(out.end(), block.begin(), block.end());
-    }
+    Bytes out{0x52, 0x61, 0x72, 0x21, 0x1A, 0x07};
+    Bytes main{0x73}, end{0x7B};
+    Le(main, 0, 2);
+    Le(main, 13, 2);
+    Le(main, 0, 6);
+    Le(end, 0x4000, 2);
+    Le(end, 7, 2);
+    Append(out, rar5 ? Bytes{0x01, 0x00} : Bytes{0x00});
+    Append(out, rar5 ? Rar5Block({1, 0, 0}) : Rar4Block(main));
     for (const HostileEntry& e : entries) {
-        const Bytes entry = rar5 ? Rar5Entry(e) : Rar4Entry(e);
-        out.insert(out.end(), entry.begin(), entry.end());
+        Append(out, RarEntry(rar5, e));
     }
-    Bytes end;
-    if (rar5) {
-        end = Rar5Block({5, 0, 0});
-    } else {
-        Bytes body{0x7B};
-        Le(body, 0x4000, 2);
-        Le(body, 7, 2);
-        end = Rar4Block(body);
-    }
-    out.insert(out.end(), end.begin(), end.end());
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    Append(out, rar5 ? Rar5Block({5, 0, 0}) : Rar4Block(end));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
 }
 
-void WriteZipArchive(const std::string& path, const std::vector<HostileEntry>& entries) {
-    std::vector<RawZipEntry> raw;
-    for (const HostileEntry& e : entries) {
-        RawZipEntry r;
-        r.name = e.name;
-        r.data = e.data;
-        r.system = e.dosOrigin ? 0 : 3;
-        switch (e.kind) {
-        case Kind::Folder:
-            if (r.name.empty() || (r.name.back() != '/' && r.name.back() != '\\')) {
-                r.name += e.dosOrigin ? '\\' : '/';
-            }
-            r.data.clear();
-            r.externalAttributes = e.dosOrigin ? 0x10u : ((040755u << 16) | 0x10u);
-            break;
-        case Kind::Link:
-            r.externalAttributes = 0120777u << 16;
-            break;
-        default:
-            r.externalAttributes = e.dosOrigin ? 0x20u : (e.mode << 16);
-            break;
-        }
-        raw.push_back(r);
-    }
-    WriteRawZip(path, raw);
-}
-
-// ---- The rule every engine has to keep, restated independently of enginelibs/common: what a name
-// and a link target may be.
-
+// The containment rule, restated: what a name and a link target may be.
 enum class NameRule { Safe, Refuse, Free };
 
-std::vector<std::string> Components(const std::string& text) {
+bool HasDrive(const std::string& t) { return t.size() >= 2 && std::isalpha(static_cast<unsigned char>(t[0])) && t[1] == ':'; }
+
+std::string Join(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const std::string& part : parts) {
+        out += (out.empty() ? "" : "/") + part;
+    }
+    return out;
+}
+
+// The components of a name or link target that stays relative ('\' a separator too, "." dropped); nothing
+// when it is absolute, names a drive, holds a NUL, is too long, or climbs beyond `ups` leading "..".
+std::optional<std::vector<std::string>> Relative(const std::string& text, std::size_t ups) {
     std::vector<std::string> parts;
     std::string part;
     for (const char c : text + "/") {
-        if (c == '/' || c == '\\') {
-            if (!part.empty() && part != ".") {
-                parts.push_back(part);
-            }
-            part.clear();
-        } else {
+        if (c != '/' && c != '\\') {
             part += c;
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::exchange(part, {}));
+        } else {
+            part.clear();
         }
     }
-    return parts;
-}
-
-bool HasDrive(const std::string& text) {
-    return text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':';
-}
-
-std::string Join(const std::vector<std::string>& parts, std::size_t count) {
-    std::string out;
-    for (std::size_t i = 0; i < count; ++i) {
-        out += (i ? "/" : "") + parts[i];
+    std::size_t leading = 0;
+    while (leading < parts.size() && parts[leading] == "..") {
+        ++leading;
     }
-    return out;
+    const bool climbs = std::any_of(parts.begin() + static_cast<long>(leading), parts.end(),
+                                    [](const std::string& p) { return p == ".." || p.size() > kMaxComponent; });
+    if (climbs || leading > ups || text.find('\0') != std::string::npos || text.rfind('/', 0) == 0 ||
+        text.rfind('\\', 0) == 0 || HasDrive(text) || Join(parts).size() > kMaxPath) {
+        return std::nullopt;
+    }
+    return parts;
 }
 
 // `path` receives the relative path the entry would have.
 NameRule CheckName(Format format, const std::string& name, std::string& path) {
     if (name.find('\0') != std::string::npos) {
-        // The ZIP and RAR readers hand names on as C strings: the NUL ends the name there.
+        // The ZIP and RAR 4 readers hand names on as C strings: the NUL ends the name there.
         return format == Format::Ace || format == Format::Rar5 ? NameRule::Refuse : NameRule::Free;
     }
-    if (!name.empty() && (name[0] == '/' || name[0] == '\\')) {
-        return NameRule::Refuse;
-    }
-    if (HasDrive(name)) {
-        return NameRule::Refuse;
-    }
-    const std::vector<std::string> parts = Components(name);
-    if (parts.empty()) {
-        return NameRule::Free;
-    }
-    for (const std::string& part : parts) {
-        if (part == ".." || part.size() > kMaxComponent) {
-            return NameRule::Refuse;
-        }
-    }
-    path = Join(parts, parts.size());
-    return path.size() > kMaxPath ? NameRule::Refuse : NameRule::Safe;
+    const auto parts = Relative(name, 0);
+    path = parts ? Join(*parts) : std::string();
+    return !parts ? NameRule::Refuse : parts->empty() ? NameRule::Free : NameRule::Safe;
 }
 
 bool SafeLinkTarget(const std::string& link, const std::string& target, std::string& normalised) {
-    if (target.empty() || target.find('\0') != std::string::npos || target[0] == '/' || target[0] == '\\' ||
-        HasDrive(target) || target.size() > kMaxPath) {
-        return false;
-    }
-    const std::vector<std::string> parts = Components(target);
-    std::size_t ups = 0;
-    while (ups < parts.size() && parts[ups] == "..") {
-        ++ups;
-    }
-    for (std::size_t i = ups; i < parts.size(); ++i) {
-        if (parts[i] == ".." || parts[i].size() > kMaxComponent) {
-            return false;
-        }
-    }
-    const auto depth = static_cast<std::size_t>(std::count(link.begin(), link.end(), '/'));
-    if (ups > depth) {
-        return false;
-    }
-    normalised = parts.empty() ? "." : Join(parts, parts.size());
-    return true;
+    const auto parts = Relative(target, static_cast<std::size_t>(std::count(link.begin(), link.end(), '/')));
+    normalised = parts && !parts->empty() ? Join(*parts) : ".";
+    return !target.empty() && parts.has_value();
 }
 
 std::string Escaped(const std::string& bytes) {
     std::string out;
     char hex[8];
     for (const unsigned char c : bytes) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f) {
+        if (c < 0x20 || c >= 0x7f) {
             std::snprintf(hex, sizeof hex, "\\x%02x\"\"", c);
             out += hex;
         } else {
-            out += static_cast<char>(c);
+            out += (c == '\\' || c == '"' ? "\\" : "") + std::string(1, static_cast<char>(c));
         }
     }
     return out;
 }
 
-const char* KindName(Kind kind) {
-    switch (kind) {
-    case Kind::File:
-        return "File";
-    case Kind::Folder:
-        return "Folder";
-    case Kind::Link:
-        return "Link";
-    case Kind::WindowsLink:
-        return "WindowsLink";
-    case Kind::Special:
-        return "Special";
-    case Kind::HardLink:
-        return "HardLink";
-    case Kind::Junction:
-        return "Junction";
-    case Kind::FileCopy:
-        return "FileCopy";
+void EraseBelow(std::map<std::string, std::string>& tree, const std::string& path) {
+    tree.erase(path);
+    for (auto it = tree.lower_bound(path + "/"); it != tree.end() && it->first.rfind(path + "/", 0) == 0;) {
+        it = tree.erase(it);
     }
-    return "?";
-}
-
-std::string Describe(const struct stat& st) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%o %lld.%09ld", static_cast<unsigned>(st.st_mode),
-                  static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
-    return text;
 }
 
 } // namespace
 
-const char* FormatName(Format format) {
-    switch (format) {
-    case Format::Zip:
-        return "ZIP";
-    case Format::Rar4:
-        return "RAR4";
-    case Format::Rar5:
-        return "RAR5";
-    case Format::Ace:
-        return "ACE";
-    }
-    return "?";
-}
-
-std::string Extension(Format format) {
-    return format == Format::Zip ? ".zip" : format == Format::Ace ? ".ace" : ".rar";
-}
-
-bool CanExpress(Format format, Kind kind) {
-    switch (kind) {
-    case Kind::File:
-    case Kind::Folder:
-        return true;
-    case Kind::Link:
-    case Kind::Special:
-        return format != Format::Ace;
-    default:
-        return format == Format::Rar5;
-    }
-}
-
-bool CarriesUnixMode(Format format) {
-    return format != Format::Ace;
-}
-
 void WriteHostileArchive(Format format, const std::string& path, const std::vector<HostileEntry>& entries) {
-    switch (format) {
-    case Format::Zip:
-        WriteZipArchive(path, entries);
-        break;
-    case Format::Rar4:
-    case Format::Rar5:
-        WriteRarArchive(format == Format::Rar5, path, entries);
-        break;
-    case Format::Ace: {
-        std::vector<AceItem> items;
-        for (const HostileEntry& e : entries) {
-            items.push_back(
-                {Backslashed(e.name), e.data, e.kind == Kind::Folder ? kAceAttrFolder : kAceAttrArchive});
+    if (format == Format::Rar4 || format == Format::Rar5) {
+        return WriteRarArchive(format == Format::Rar5, path, entries);
+    }
+    std::vector<RawZipEntry> zip;
+    std::vector<AceItem> ace;
+    for (const HostileEntry& e : entries) {
+        ace.push_back({Backslashed(e.name), e.data, e.kind == Kind::Folder ? kAceAttrFolder : kAceAttrArchive});
+        RawZipEntry r{e.name, e.data, e.dosOrigin ? 0u : 3u, e.dosOrigin ? 0x20u : (e.mode << 16)};
+        if (e.kind == Kind::Folder) {
+            if (r.name.empty() || (r.name.back() != '/' && r.name.back() != '\\')) {
+                r.name += e.dosOrigin ? '\\' : '/';
+            }
+            r.data.clear();
+            r.externalAttributes = e.dosOrigin ? 0x10u : ((040755u << 16) | 0x10u);
+        } else if (e.kind == Kind::Link) {
+            r.externalAttributes = 0120777u << 16;
         }
-        WriteAce(path, items);
-        break;
+        zip.push_back(r);
     }
-    }
+    format == Format::Zip ? WriteRawZip(path, zip) : WriteAce(path, ace);
 }
 
 std::string Describe(const std::vector<HostileEntry>& entries) {
     std::ostringstream out;
     for (const HostileEntry& e : entries) {
-        out << "    {" << KindName(e.kind) << ", \"" << Escaped(e.name) << "\", \""
-            << Escaped(e.data.substr(0, 60)) << (e.data.size() > 60 ? "..." : "") << "\", 0" << std::oct
-            << e.mode << std::dec << (e.dosOrigin ? ", dos" : "") << "}\n";
+        out << "    {Kind(" << static_cast<int>(e.kind) << "), \"" << Escaped(e.name) << "\", \"" << Escaped(e.data.substr(0, 60))
+            << (e.data.size() > 60 ? "..." : "") << "\", 0" << std::oct << e.mode << std::dec
+            << (e.dosOrigin ? ", dos" : "") << "}\n";
     }
     return out.str();
 }
@@ -409,226 +229,96 @@ Sandbox::Sandbox(const std::string& r) : root(r), destination(r + "/out"), outsi
 std::vector<HostileEntry> Generate(Format format, std::uint32_t seed, const Sandbox& sandbox) {
     std::mt19937 rng(seed);
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
-    auto pickOf = [&](const std::vector<std::string>& list) { return list[pick(list.size())]; };
-    const bool links = CanExpress(format, Kind::Link);
-    std::vector<std::vector<HostileEntry>> fragments;
-    int n = 0;
-    auto file = [](std::string name, std::string data = {}, std::uint32_t mode = 0100644) {
-        HostileEntry e;
-        e.name = std::move(name);
-        e.data = data.empty() ? "content of " + e.name.substr(0, 40) : std::move(data);
-        e.mode = mode;
-        return e;
-    };
-    auto folder = [](std::string name) {
-        HostileEntry e;
-        e.kind = Kind::Folder;
-        e.name = std::move(name);
-        e.mode = 040755;
-        return e;
-    };
-    auto link = [](std::string name, std::string target, Kind kind = Kind::Link) {
-        HostileEntry e;
-        e.kind = kind;
-        e.name = std::move(name);
-        e.data = std::move(target);
-        e.mode = 0120777;
-        return e;
+    auto repeat = [](const std::string& text, int times) {
+        std::string out;
+        while (times-- > 0) {
+            out += text;
+        }
+        return out;
     };
     const std::string abs = sandbox.outside;
-
-    using Fragment = std::function<std::vector<HostileEntry>(const std::string& id)>;
-    std::vector<std::pair<Fragment, bool>> menu = {
-        // ordinary entries, the bulk of every archive
-        {[&](const std::string& id) { return std::vector{file("f" + id + ".txt")}; }, true},
-        {[&](const std::string& id) {
-             return std::vector{folder("dir" + id), file("dir" + id + "/sub/f.txt")};
-         },
-         true},
-        {[&](const std::string& id) { return std::vector{file("deep" + id + "/a/b/c/d/e.txt")}; }, true},
-        {[&](const std::string& id) {
-             auto e = file("odd" + id + "/" +
-                           pickOf({"\x1b[31mred", "line\nbreak", "tab\there", "del\x7f", "\xff\xfe",
-                                   "\xe2\x80\xaetxt.exe", "trailing. ", "caf\xc3\xa9"}));
-             return std::vector{e};
-         },
-         true},
-        {[&](const std::string& id) {
-             return std::vector{file("twice" + id, "first"), file("twice" + id, "second")};
-         },
-         true},
-        {[&](const std::string& id) {
-             return std::vector{folder("fold" + id), folder("fold" + id)};
-         },
-         true},
-        {[&](const std::string& id) { return std::vector{file("a" + id + "//b/./c.txt")}; }, true},
-        {[&](const std::string& id) {
-             return std::vector{file("L" + id + std::string(254 - id.size(), 'n'))};
-         },
-         true},
-        {[&](const std::string& id) {
-             std::string name = "long" + id;
-             while (name.size() < 300) {
-                 name += "/deep";
-             }
-             return std::vector{file(name + "/x")};
-         },
-         true},
-        // traversal
-        {[&](const std::string& id) {
-             return std::vector{
-                 file(pickOf({"../", "a/../../", "..\\", "a\\..\\..\\", "./../", "a/b/../../../",
-                              "../out_evil/", "../tosentinel/", "..\\tosentinel\\"}) +
-                      "esc" + id)};
-         },
-         false},
-        // absolute, drive and UNC names
-        {[&](const std::string& id) {
-             return std::vector{file(
-                 pickOf({abs + "/abs", "/" + abs + "/abs", "C:\\abs", "C:abs", "C:../abs", "C:\\C:C:../abs",
-                         "\\\\server\\share\\abs", "\\\\?\\C:\\abs", "\\\\.\\abs", "/"}) +
-                 id)};
-         },
-         false},
-        // degenerate names
-        {[&](const std::string&) {
-             return std::vector{file(pickOf({"", ".", "./", "/."}))};
-         },
-         false},
-        {[&](const std::string& id) {
-             return std::vector{file("nul" + id + std::string("\0/../../esc", 11))};
-         },
-         false},
-        // too long
-        {[&](const std::string& id) { return std::vector{file("T" + id + std::string(255, 't'))}; }, false},
-        {[&](const std::string& id) {
-             std::string name = "path" + id;
-             while (name.size() <= 4200) {
-                 name += "/" + std::string(200, 'p');
-             }
-             return std::vector{file(name)};
-         },
-         false},
-        // type conflicts inside one archive
-        {[&](const std::string& id) {
-             switch (pick(3)) {
-             case 0:
-                 return std::vector{file("c" + id), folder("c" + id)};
-             case 1:
-                 return std::vector{folder("c" + id), file("c" + id)};
-             default:
-                 return std::vector{file("c" + id), file("c" + id + "/below")};
-             }
-         },
-         false},
+    const std::string out = abs + "|" + abs + "/sentinel.txt|../outside|..\\outside|../tosentinel|../tosentinel.txt|../../x|"
+                            "s/../../outside|C:\\x|\\\\srv\\share|/etc|..|";
+    // Fragments of an archive, each with whether it is ordinary (an archive of ordinary fragments must be
+    // extracted). A fragment is one of its alternatives: entries separated by " ; ", each "K name" or
+    // "K name -> value" (a file's content, a link's target, the octal mode of M and S). K: F file, D folder,
+    // M file with a mode, S special file, L link, W Windows link, H hard link, J junction, C file copy. In a
+    // name or value '|' separates choices, and '#' stands for the fragment's number.
+    std::vector<std::pair<std::vector<std::string>, bool>> menu = {
+        {{"F f#.txt|deep#/a/b/c/d/e.txt|a#//b/./c.txt|L#" + std::string(253, 'n') + "|long#" + repeat("/deep", 60) + "/x"}, true},
+        {{"F odd#/\x1b[31mred|odd#/line\nbreak|odd#/tab\there|odd#/del\x7f|odd#/\xff\xfe|odd#/\xe2\x80\xaetxt.exe|odd#/trailing. |"
+          "odd#/caf\xc3\xa9"}, true},
+        {{"D dir# ; F dir#/sub/f.txt", "F twice# -> first ; F twice# -> second", "D fold# ; D fold#"}, true},
+        // traversal; absolute, drive and UNC names; degenerate names; a NUL; too long
+        {{"F ../esc#|a/../../esc#|..\\esc#|a\\..\\..\\esc#|./../esc#|a/b/../../../esc#|../out_evil/esc#|../tosentinel/esc#|"
+          "..\\tosentinel\\esc#"}, false},
+        {{"F " + abs + "/abs#|/" + abs + "/abs#|C:\\abs#|C:abs#|C:../abs#|C:\\C:C:../abs#|\\\\server\\share\\abs#|\\\\?\\C:\\abs#|"
+          "\\\\.\\abs#|/#"}, false},
+        {{"F |.|./|/."}, false}, {{"F nul#" + std::string("\0/../../esc", 11)}, false},
+        {{"F T#" + std::string(255, 't') + "|path#" + repeat("/" + std::string(200, 'p'), 21)}, false},
+        {{"F c# ; D c#", "D c# ; F c#", "F c# ; F c#/below"}, false}, // type conflicts inside one archive
     };
-    if (CarriesUnixMode(format)) {
-        menu.push_back({[&](const std::string& id) {
-                            return std::vector{
-                                file("mode" + id, {},
-                                     0100000u | static_cast<std::uint32_t>(std::vector<unsigned>{
-                                                    04755, 02755, 06777, 01644, 0, 0777, 0200}[pick(7)]))};
-                        },
-                        true});
-        menu.push_back({[&](const std::string& id) {
-                            HostileEntry e = file("sp" + id, "", 0);
-                            e.kind = Kind::Special;
-                            e.data.clear();
-                            e.mode = std::vector<std::uint32_t>{0010644, 0020644, 0060644, 0140644}[pick(4)];
-                            return std::vector{e};
-                        },
-                        false});
+    if (format != Format::Ace) { // formats that carry a Unix mode, and links
+        menu.insert(menu.end(), {
+            {{"M mode# -> 4755|2755|6777|1644|0|777|200"}, true}, {{"S sp# -> 10644|20644|60644|140644"}, false},
+            // links that stay inside, used or not; writing through a link, even one that stays inside
+            {{"F f#.txt ; L li# -> .|f#.txt|dir#|nowhere ; L ll# -> li#", "F g# ; L sub#/up -> ../g#"}, true},
+            {{"D dir# ; L li# -> dir# ; F li#/x"}, false},
+            // links out, then through them; chains; a name reused by another kind
+            {{"L lo# -> " + out, "L lo# -> " + out + " ; F lo#/x|lo#/sentinel.txt|lo#/folder/inner.txt"}, false},
+            {{"L d#/l1 -> .. ; L d#/l1/l2 -> .. ; F d#/l1/l2/x", "L m# -> . ; L m#/n -> .."}, false},
+            {{"L lf# -> ../outside/sentinel.txt ; F lf# -> replaced", "F fl# ; L fl# -> .", "L lf# -> . ; D lf#",
+              "D fl# ; L fl# -> ."}, false},
+        });
     }
-    if (links) {
-        menu.insert(
-            menu.end(),
-            {
-                // links that stay inside, used or not
-                {[&](const std::string& id) {
-                     const std::string target = pickOf({".", "f" + id + ".txt", "dir" + id, "nowhere"});
-                     return std::vector{file("f" + id + ".txt"), link("li" + id, target),
-                                        link("ll" + id, "li" + id)};
-                 },
-                 true},
-                {[&](const std::string& id) {
-                     return std::vector{file("g" + id), link("sub" + id + "/up", "../g" + id)};
-                 },
-                 true},
-                // writing through a link, even one that stays inside
-                {[&](const std::string& id) {
-                     return std::vector{folder("dir" + id), link("li" + id, "dir" + id),
-                                        file("li" + id + "/x")};
-                 },
-                 false},
-                // links out, then through them
-                {[&](const std::string& id) {
-                     std::vector<HostileEntry> out{
-                         link("lo" + id,
-                              pickOf({abs, abs + "/sentinel.txt", "../outside", "..\\outside",
-                                      "../tosentinel", "../tosentinel.txt", "../../x", "s/../../outside",
-                                      "C:\\x", "\\\\srv\\share", "/etc", "..", ""}))};
-                     if (pick(2) == 0) {
-                         out.push_back(
-                             file("lo" + id + "/" + pickOf({"x", "sentinel.txt", "folder/inner.txt"})));
-                     }
-                     return out;
-                 },
-                 false},
-                // chains
-                {[&](const std::string& id) {
-                     return pick(2) == 0
-                                ? std::vector{link("d" + id + "/l1", ".."), link("d" + id + "/l1/l2", ".."),
-                                              file("d" + id + "/l1/l2/x")}
-                                : std::vector{link("m" + id, "."), link("m" + id + "/n", "..")};
-                 },
-                 false},
-                // a name reused by another kind
-                {[&](const std::string& id) {
-                     switch (pick(4)) {
-                     case 0:
-                         return std::vector{link("lf" + id, "../outside/sentinel.txt"),
-                                            file("lf" + id, "replaced")};
-                     case 1:
-                         return std::vector{file("fl" + id), link("fl" + id, ".")};
-                     case 2:
-                         return std::vector{link("lf" + id, "."), folder("lf" + id)};
-                     default:
-                         return std::vector{folder("fl" + id), link("fl" + id, ".")};
-                     }
-                 },
-                 false},
-            });
+    if (format == Format::Rar5) { // the redirections only RAR 5 stores
+        menu.push_back({{}, false});
+        for (const char kind : {'H', 'J', 'C', 'W'}) {
+            menu.back().first.push_back("F f#.txt ; " + std::string(1, kind) + " r# -> f#.txt|" + abs +
+                                        "/sentinel.txt|..\\outside\\sentinel.txt|C:\\x");
+        }
     }
-    if (CanExpress(format, Kind::HardLink)) {
-        menu.push_back({[&](const std::string& id) {
-                            const Kind kind = std::vector{Kind::HardLink, Kind::Junction, Kind::FileCopy,
-                                                          Kind::WindowsLink}[pick(4)];
-                            return std::vector{file("f" + id + ".txt"),
-                                               link("r" + id,
-                                                    pickOf({"f" + id + ".txt", abs + "/sentinel.txt",
-                                                            "..\\outside\\sentinel.txt", "C:\\x"}),
-                                                    kind)};
-                        },
-                        false});
-    }
-
-    // Mostly ordinary archives with a hostile entry or two; some entirely ordinary ones keep the
-    // success path honest.
+    auto choose = [&](const std::string& text, const std::string& id) {
+        std::vector<std::string> choices{""};
+        for (const char c : text) {
+            if (c == '|') {
+                choices.emplace_back();
+            } else {
+                choices.back().push_back(c);
+            }
+        }
+        std::string chosen = choices[pick(choices.size())];
+        for (auto at = chosen.find('#'); at != std::string::npos; at = chosen.find('#', at + id.size())) {
+            chosen.replace(at, 1, id);
+        }
+        return chosen;
+    };
+    // Mostly ordinary archives with a hostile entry or two; some entirely ordinary ones keep the success path honest.
+    std::vector<HostileEntry> entries;
     const std::size_t count = 1 + pick(6);
-    const bool clean = pick(5) == 0;
-    for (std::size_t i = 0; i < count; ++i) {
+    const bool clean = pick(5) == 0, dos = pick(4) == 0;
+    for (std::size_t i = 1; i <= count; ++i) {
         std::size_t choice = pick(menu.size());
         while (clean && !menu[choice].second) {
             choice = pick(menu.size());
         }
-        fragments.push_back(menu[choice].first(std::to_string(++n)));
-    }
-    std::vector<HostileEntry> entries;
-    const bool dos = pick(4) == 0;
-    for (auto& fragment : fragments) {
-        for (HostileEntry& e : fragment) {
-            e.dosOrigin = dos && e.kind != Kind::Link && e.kind != Kind::Special && (e.mode & 07000) == 0 &&
-                          format != Format::Ace;
+        const std::string fragment = menu[choice].first[pick(menu[choice].first.size())], id = std::to_string(i);
+        for (std::size_t from = 0, end = 0; end != std::string::npos; from = end + 3) {
+            end = fragment.find(" ; ", from);
+            const std::string text = fragment.substr(from, end - from);
+            const std::size_t arrow = text.find(" -> ");
+            const std::string name = choose(text.substr(2, arrow - 2), id);
+            const std::string value = arrow == std::string::npos ? "" : choose(text.substr(arrow + 4), id);
+            const auto kind = static_cast<Kind>(std::string("FDLWSHJC").find(text[0] == 'M' ? 'F' : text[0]));
+            HostileEntry e{kind, name, value, 0120777};
+            if (kind == Kind::File || kind == Kind::Folder) {
+                e.mode = text[0] == 'M' ? 0100000 | std::stoul(value, nullptr, 8) : kind == Kind::File ? 0100644 : 040755;
+                e.data = kind == Kind::Folder ? "" : text[0] == 'M' || value.empty() ? "content of " + name.substr(0, 40) : value;
+            } else if (kind == Kind::Special) {
+                e.mode = static_cast<std::uint32_t>(std::stoul(value, nullptr, 8));
+                e.data.clear();
+            }
+            e.dosOrigin = dos && e.kind != Kind::Link && e.kind != Kind::Special && (e.mode & 07000) == 0 && format != Format::Ace;
             entries.push_back(std::move(e));
         }
     }
@@ -638,153 +328,66 @@ std::vector<HostileEntry> Generate(Format format, std::uint32_t seed, const Sand
 Expectation Expect(Format format, const std::vector<HostileEntry>& entries) {
     Expectation x;
     std::map<std::string, std::string>& tree = x.tree;
-    auto refuse = [&](const HostileEntry& e, const std::string& reason) {
-        x.mustFail = true;
-        x.mustSucceed = false;
-        x.why.push_back(std::string(KindName(e.kind)) + " \"" + Escaped(e.name) + "\": " + reason);
-    };
     auto kindAt = [&](const std::string& path) {
         const auto it = tree.find(path);
         return it == tree.end() ? std::string() : it->second.substr(0, it->second.find(':'));
     };
     for (const HostileEntry& e : entries) {
-        std::string path;
+        std::string path, target;
         const NameRule rule = CheckName(format, e.name, path);
-        if (rule == NameRule::Refuse) {
-            refuse(e, "unsafe name");
-            continue;
-        }
-        if (rule == NameRule::Free) {
-            x.mustSucceed = false;
-            if (e.name.find('\0') != std::string::npos) {
-                x.ignored.insert(e.name.substr(0, e.name.find('\0')));
-            }
-            continue;
-        }
         // A folder on the way must be a folder: a file or a link there means a conflict or a way out.
         bool blocked = false;
-        for (std::size_t slash = path.find('/'); slash != std::string::npos;
-             slash = path.find('/', slash + 1)) {
-            const std::string above = path.substr(0, slash);
-            const std::string kind = kindAt(above);
-            if (kind == "file" || kind == "link") {
-                blocked = true;
-                break;
-            }
-            tree[above] = "folder";
+        for (std::size_t at = path.find('/'); rule == NameRule::Safe && at != std::string::npos && !blocked; at = path.find('/', at + 1)) {
+            const std::string kind = kindAt(path.substr(0, at));
+            blocked = kind == "file" || kind == "link";
         }
-        if (blocked) {
-            refuse(e, "below a file or a link");
-            continue;
+        for (std::size_t at = path.find('/'); rule == NameRule::Safe && !blocked && at != std::string::npos; at = path.find('/', at + 1)) {
+            tree[path.substr(0, at)] = "folder";
         }
         const std::string here = kindAt(path);
-        const std::string leafOfOdd =
-            path.substr(0, 3) == "odd" ? path.substr(0, path.find('/')) : std::string();
-        switch (e.kind) {
-        case Kind::File:
-            if (here == "folder") {
-                refuse(e, "a folder holds its name");
-            } else if (!leafOfOdd.empty() && path != leafOfOdd) {
-                x.opaque[leafOfOdd] = e.data;
-            } else {
-                tree[path] = "file:" + e.data;
-            }
-            break;
-        case Kind::Folder:
-            if (here == "file" || here == "link") {
-                refuse(e, "a file or link holds its name");
-            } else {
-                tree[path] = "folder";
-            }
-            break;
-        case Kind::Link:
-        case Kind::WindowsLink: {
-            std::string normalised;
-            if (!SafeLinkTarget(path, e.data, normalised)) {
-                refuse(e, "unsafe link target");
-            } else if (here == "folder") {
-                refuse(e, "a folder holds its name");
-            } else {
-                tree[path] = "link:" + normalised;
-            }
-            break;
-        }
-        case Kind::Special:
-            // Never created; whether the archive then counts as extracted is left to the engine.
+        const bool link = e.kind == Kind::Link || e.kind == Kind::WindowsLink;
+        const bool copy = e.kind == Kind::HardLink || e.kind == Kind::FileCopy; // of a file this archive extracted before
+        const char* why = rule == NameRule::Refuse ? "unsafe name"
+                          : rule == NameRule::Free ? nullptr
+                          : blocked                ? "below a file or a link"
+                          : link && !SafeLinkTarget(path, e.data, target) ? "unsafe link target"
+                          : copy && (CheckName(format, e.data, target) != NameRule::Safe || kindAt(target) != "file")
+                              ? "target is no file extracted before"
+                          : e.kind == Kind::Junction ? "no junctions"
+                          : here == "folder" && e.kind != Kind::Folder && e.kind != Kind::Special ? "a folder holds its name"
+                          : e.kind == Kind::Folder && (here == "file" || here == "link") ? "a file or link holds its name"
+                                                                                          : nullptr;
+        const std::string oddFolder = path.rfind("odd", 0) == 0 ? path.substr(0, path.find('/')) : std::string();
+        if (why != nullptr) {
+            x.mustFail = true;
             x.mustSucceed = false;
-            x.ignored.insert(path);
-            break;
-        case Kind::HardLink:
-        case Kind::FileCopy: {
-            // Only to a file of this archive that lies at the target now.
-            std::string target;
-            const bool safe = CheckName(format, e.data, target) == NameRule::Safe;
-            if (!safe || kindAt(target) != "file" || here == "folder") {
-                refuse(e, "target is no file extracted before");
-            } else {
-                tree[path] = tree[target];
-            }
-            break;
-        }
-        case Kind::Junction:
-            refuse(e, "no junctions");
-            break;
+            x.why.push_back("\"" + Escaped(e.name) + "\": " + why);
+        } else if (rule == NameRule::Free || e.kind == Kind::Special) {
+            // Left out (a name cut at its NUL) or never created: the engine may count the archive either way.
+            x.mustSucceed = false;
+            x.ignored.insert(e.kind == Kind::Special ? path : e.name.substr(0, e.name.find('\0')));
+        } else if (e.kind == Kind::File && !oddFolder.empty() && path != oddFolder) {
+            x.opaque[oddFolder] = e.data;
+        } else {
+            tree[path] = e.kind == Kind::File ? "file:" + e.data : e.kind == Kind::Folder ? "folder" : link ? "link:" + target : tree[target];
         }
     }
     for (const auto& [folder, content] : x.opaque) {
-        for (auto it = tree.lower_bound(folder + "/");
-             it != tree.end() && it->first.rfind(folder + "/", 0) == 0;) {
-            it = tree.erase(it);
-        }
+        EraseBelow(tree, folder);
+        tree[folder] = "folder";
     }
     for (const std::string& ignored : x.ignored) {
-        tree.erase(ignored);
-        for (auto it = tree.lower_bound(ignored + "/");
-             it != tree.end() && it->first.rfind(ignored + "/", 0) == 0;) {
-            it = tree.erase(it);
-        }
+        EraseBelow(tree, ignored);
     }
     return x;
 }
 
-std::map<std::string, std::string> TreeOf(const std::string& folder) {
+std::map<std::string, std::string> TreeOf(const std::string& root, bool deep, const std::string& skip) {
     std::map<std::string, std::string> out;
-    for (const auto& item : fs::recursive_directory_iterator(folder)) {
-        const std::string relative = item.path().lexically_relative(folder).string();
-        if (item.is_symlink()) {
-            out[relative] = "link:" + fs::read_symlink(item.path()).string();
-        } else if (item.is_directory()) {
-            out[relative] = "folder";
-        } else if (item.is_regular_file()) {
-            out[relative] = "file:" + ReadFile(item.path());
-        } else {
-            out[relative] = "special";
+    for (const auto& [path, node] : Snapshot(root)) {
+        if (skip.empty() || (path != skip && path.rfind(skip + "/", 0) != 0)) {
+            out[path] = (deep ? std::to_string(node.mode) + " " + std::to_string(node.mtime) + " " : "") + node.description;
         }
-    }
-    return out;
-}
-
-std::map<std::string, std::string> DeepSnapshot(const std::string& root, const std::string& skip) {
-    std::map<std::string, std::string> out;
-    struct stat st {};
-    lstat(root.c_str(), &st);
-    out["."] = Describe(st);
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const std::string relative = it->path().lexically_relative(root).string();
-        if (!skip.empty() && (relative == skip || relative.rfind(skip + "/", 0) == 0)) {
-            if (relative == skip) {
-                it.disable_recursion_pending();
-            }
-            continue;
-        }
-        lstat(it->path().c_str(), &st);
-        std::string text = Describe(st);
-        if (S_ISREG(st.st_mode)) {
-            text += " " + ReadFile(it->path());
-        } else if (S_ISLNK(st.st_mode)) {
-            text += " -> " + fs::read_symlink(it->path()).string();
-        }
-        out[relative] = text;
     }
     return out;
 }
@@ -801,26 +404,16 @@ std::vector<std::string> CheckDestination(const std::string& root, const std::st
         struct stat st {};
         lstat(item.path().c_str(), &st);
         const std::string where = Escaped(item.path().lexically_relative(destination).string());
-        if (S_ISLNK(st.st_mode)) {
-            std::error_code error;
-            const fs::path target = fs::weakly_canonical(item.path(), error);
-            if (error) {
-                continue; // a loop leads nowhere
-            }
-            const auto rel = target.lexically_relative(base);
-            if (target != base && (rel.empty() || *rel.begin() == "..")) {
-                problems.push_back("link leads outside: " + where + " -> " +
-                                   Escaped(fs::read_symlink(item.path()).string()));
-            }
-        } else if (S_ISREG(st.st_mode)) {
-            if ((st.st_mode & 07000) != 0 || (st.st_mode & 0600) != 0600) {
-                problems.push_back("file mode " + Describe(st) + ": " + where);
-            }
-        } else if (S_ISDIR(st.st_mode)) {
-            if ((st.st_mode & 07000) != 0 || (st.st_mode & 0700) != 0700) {
-                problems.push_back("folder mode " + Describe(st) + ": " + where);
-            }
-        } else {
+        const mode_t owner = S_ISDIR(st.st_mode) ? 0700 : 0600; // read and write, and a folder's search
+        std::error_code error;
+        const fs::path target = S_ISLNK(st.st_mode) ? fs::weakly_canonical(item.path(), error) : fs::path();
+        const auto rel = target.lexically_relative(base);
+        if (S_ISLNK(st.st_mode) && !error && target != base && (rel.empty() || *rel.begin() == "..")) {
+            problems.push_back("link leads outside: " + where + " -> " + Escaped(fs::read_symlink(item.path()).string()));
+        } else if ((S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) &&
+                   ((st.st_mode & 07000) != 0 || (st.st_mode & owner) != owner)) {
+            problems.push_back("mode " + std::to_string(st.st_mode) + ": " + where);
+        } else if (!S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
             problems.push_back("special file created: " + where);
         }
     }
