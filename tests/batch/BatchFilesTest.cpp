@@ -2,8 +2,8 @@
 // - a volume number or width read wrongly from "name.partN.rar", or a name of another form taken for one
 // - the companions of a first volume counted one short or one long, or numbered from the wrong start
 // - the case of the extension not carried over, ".ace" not followed by ".c00", a folder's name read as a volume
-// - a path split at the wrong separator for its style; a drive root, UNC prefix or "/" mishandled
-// - a folder chain missing a level, or a chain blocked by a file making anything or stopping early
+// - a folder chain missing a level or split at the wrong separator for its style (a drive root, a UNC
+//   prefix, "/"), or a chain blocked by a file making anything
 // - a name matched that is not a .zip/.rar/.ace (or one missed, in any case), "?" patterns wrong
 // - the folder's quotes or trailing separator not normalised, so the list differs by how it was typed
 // - an order other than natural (numbers by value, no overflow) and depth-first
@@ -90,36 +90,6 @@ TEST(VolumeNames, Companions) {
     }
 }
 
-TEST(PathHelpers, SplitsByStyle) {
-    const struct {
-        PathStyle style;
-        const char *path, *folder, *name;
-    } split[] = {
-        {W, R"(C:\In\a.zip)", R"(C:\In\)", "a.zip"}, {W, "a.zip", "", "a.zip"}, {W, R"(C:\In\)", R"(C:\In\)", ""},
-        {W, "dir/a.zip", "", "dir/a.zip"}, // "/" is no separator in Windows style
-        {P, "/in/a.zip", "/in/", "a.zip"}, {P, "/in/", "/in/", ""}, {P, "/", "/", ""},
-        {P, R"(in\a.zip)", "", R"(in\a.zip)"}, // a backslash is part of a Linux name
-    };
-    for (const auto& c : split) {
-        EXPECT_EQ(FolderOf(c.path, c.style), c.folder) << c.path;
-        EXPECT_EQ(FileNameOf(c.path, c.style), c.name) << c.path;
-    }
-    const struct {
-        PathStyle style;
-        const char *folder, *name;
-    } last[] = {{W, R"(C:\In\Sub\)", "Sub"}, {W, R"(C:\)", "C:"}, {W, R"(Sub\)", "Sub"}, {W, R"(\)", ""},
-                {P, "/home/u/dl/", "dl"},    {P, "/", ""},          {P, "dl/", "dl"}};
-    for (const auto& c : last) {
-        EXPECT_EQ(LastFolderName(c.folder, c.style), c.name) << c.folder;
-    }
-    EXPECT_EQ(LastFolderName("", P), std::nullopt);
-    EXPECT_EQ(StripExtension(*StripExtension(R"(C:\In\m.part1.rar)")), R"(C:\In\m)");
-    EXPECT_EQ(StripExtension("/in.d/archive"), "/in"); // the last dot of the whole text
-    EXPECT_EQ(StripExtension("/in/noext"), std::nullopt);
-    EXPECT_EQ(IndexInList({"a", "b", "a"}, "a"), 3) << "one-based, the last match";
-    EXPECT_EQ(IndexInList({"a", "b", "a"}, "A"), 0);
-}
-
 TEST(PathHelpers, FolderChain) {
     const struct {
         PathStyle style;
@@ -153,7 +123,7 @@ TEST(PathHelpers, FolderChain) {
 }
 
 
-TEST(FindArchives, PatternsFolderFormsAndOrder) {
+TEST(FindArchives, PatternsAndOrder) {
     for (const char* name : {"a.zip", "ARCHIVE.ZIP", "Archive.Rar", "x.ace", ".zip", "a.zip.zip"}) {
         EXPECT_TRUE(MatchesPatterns(name)) << name;
     }
@@ -162,18 +132,6 @@ TEST(FindArchives, PatternsFolderFormsAndOrder) {
     }
     EXPECT_TRUE(MatchesPatterns("ab", "a?"));
     EXPECT_FALSE(MatchesPatterns("abc", "a?"));
-    const struct {
-        PathStyle style;
-        const char *in, *out;
-    } forms[] = {{PathStyle::Posix, "/in", "/in/"},     {PathStyle::Posix, "\"/in/\"", "/in/"},
-                 {PathStyle::Posix, "\"/in", "/in/"},   {PathStyle::Posix, "/in\"", "/in/"},
-                 {PathStyle::Posix, "\"\"", "/"},       {PathStyle::Windows, R"("C:\In\")", R"(C:\In\)"},
-                 {PathStyle::Windows, R"(C:\In)", R"(C:\In\)"}, {PathStyle::Windows, "", R"(\)"}};
-    for (const auto& c : forms) {
-        std::string folder = c.in;
-        EXPECT_EQ(NormaliseFolder(folder, c.style), c.out) << c.in;
-        EXPECT_EQ(folder, c.out) << "rewritten in place: " << c.in;
-    }
     std::vector<std::string> names{"a10.zip", "a2.zip", "B.zip", "a1.zip", "a02.zip", "b.zip", "a.zip", "A.zip"};
     std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return NaturalLess(a, b); });
     EXPECT_EQ(names, (std::vector<std::string>{"A.zip", "a.zip", "a1.zip", "a02.zip", "a2.zip", "a10.zip", "B.zip", "b.zip"}));

@@ -88,7 +88,6 @@ TEST(EngineSearch, CandidatesInOrder) {
         std::vector<std::string> expected;
     } cases[] = {
         {"libunzip32.so", "/usr/bin/", {"/usr/bin/libunzip32.so", "/usr/bin/" + kPrivate + "libunzip32.so", "libunzip32.so"}},
-        {"libunrar.so", "/opt/b/bin", {"/opt/b/bin/libunrar.so", "/opt/b/bin/" + kPrivate + "libunrar.so", "libunrar.so"}},
         {"sub/libunace.so", "/usr/bin/", {"sub/libunace.so"}}, // a path is used as it is
         {"libunace.so", "", {"libunace.so"}},                  // nothing relative to the current folder
         {"libunace.so", "bin/", {"libunace.so"}},              // a relative program folder is not trusted
