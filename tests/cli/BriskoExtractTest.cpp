@@ -24,6 +24,7 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utime.h>
 
@@ -303,27 +304,23 @@ TEST(BriskoExtract, TheExitStatusTellsWhatHappened) {
     const Home home;
     TempDir empty, broken;
     WriteFile(broken / "broken.zip", "PK\x03\x04 not really");
-    struct Case {
-        const char* what;
-        std::vector<std::string> arguments;
-        int status;
-        const char* output; // the start of standard output
-    } const cases[] = {
-        {"nothing found", {empty.path()}, 0, ""},
-        {"an archive failed", {"--no-trash", broken.path()}, 1, "failed "},
-        {"no folder", {}, 2, ""},
-        {"a folder that does not exist", {empty / "gone"}, 2, ""},
-        {"an unknown option", {"--sideways", empty.path()}, 2, ""},
-        {"a bad value", {"--into", "sideways", empty.path()}, 2, ""},
-        {"a subfolder that is no folder name", {"--subfolder", "../up", empty.path()}, 2, ""},
-        {"an unreadable password file", {"--password-file", empty / "none", empty.path()}, 2, ""},
-        {"--help", {"--help"}, 0, "Usage: "},
-        {"--version", {"--version"}, 0, "brisko-extract "},
+    // What is run, the status, and the start of standard output.
+    const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
+        {{empty.path()}, 0, ""},                        // nothing found
+        {{"--no-trash", broken.path()}, 1, "failed "}, // an archive failed
+        {{}, 2, ""},                                    // usage errors: no folder, one that does not exist, ...
+        {{empty / "gone"}, 2, ""},
+        {{"--sideways", empty.path()}, 2, ""},
+        {{"--into", "sideways", empty.path()}, 2, ""},
+        {{"--subfolder", "../up", empty.path()}, 2, ""}, // a subfolder that is no folder name
+        {{"--password-file", empty / "none", empty.path()}, 2, ""},
+        {{"--help"}, 0, "Usage: "},
+        {{"--version"}, 0, "brisko-extract "},
     };
-    for (const Case& c : cases) {
-        const ProcessResult result = Extract(home, c.arguments);
-        EXPECT_EQ(result.exitStatus, c.status) << c.what;
-        EXPECT_TRUE(result.output.starts_with(c.output)) << c.what << ": " << result.output;
+    for (const auto& [arguments, status, output] : cases) {
+        const ProcessResult result = Extract(home, arguments);
+        EXPECT_EQ(result.exitStatus, status) << ::testing::PrintToString(arguments);
+        EXPECT_TRUE(result.output.starts_with(output)) << result.output;
     }
     EXPECT_EQ(home.trashed(), std::vector<std::string>{}) << "a failed archive stays";
 }
