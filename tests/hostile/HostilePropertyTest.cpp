@@ -12,7 +12,7 @@
 // - an archive or volume of the pass replaced, changed, lost, or both kept and trashed, in any
 //   destination mode and duplicate policy; a trashed file without its description
 // - an archive trashed though it failed, or failed though nothing of the pass was in its way
-// - a volume set trashed in part, or as a second link
+// - a volume set trashed in part, or as a second link; a volume the engine never read trashed
 // - a download that finishes meanwhile replaced or extracted as it was before
 // - an archive named "...zip" extracting into the folder above; a pipe named like a volume read
 // - a folder too deep to name passed over; a full disk not failing the archive with its reason, or
@@ -845,6 +845,19 @@ TEST(RunSafety, EachFolderGetsItsOutcome) {
              EXPECT_FALSE(Exists(f.root / ".config") || Exists(f.at("b.txt")));
              EXPECT_EQ(ReadFile(f.at("...zip_files/.bashrc")), "theirs");
              EXPECT_EQ(ReadFile(f.at("..zip_files/b.txt")), "b");
+         }},
+        {"only the volumes the engine read go to the trash", Options(0, 1, 1),
+         [](Folder& f) {
+             WriteRar(f.at("x"), {{"x.bin", Bytes(200000, 5)}}, RarFormat::Rar5, 3);
+             const auto other = WriteRar(f.root / "y", {{"y.bin", Bytes(200000, 6)}}, RarFormat::Rar5, 3);
+             WriteFile(f.at("x.part4.rar"), "a text file");
+             fs::copy_file(other[1], f.at("x.part5.rar"));
+         }, {},
+         [](const Folder& f, const Outcome& o) {
+             EXPECT_TRUE(o.failed.empty());
+             for (const char* v : {"x.part1.rar", "x.part2.rar", "x.part3.rar", "x.part4.rar", "x.part5.rar"}) {
+                 EXPECT_EQ(f.trashed(v), v[6] <= '3') << v;
+             }
          }},
         {"a pipe named like a volume fails its set at once", Options(0, 1, 1),
          [](Folder& f) {
