@@ -1,6 +1,14 @@
 // brisko-extract as a script or a download manager starts it: no display variable at all, options on
 // the command line over the stored ones, passwords from a file or a terminal, one outcome per archive
-// on standard output, and an exit status to act on.
+// on standard output, and an exit status to act on. Faults these catch:
+// - an option not overriding the stored setting (or its "no-" form, or the last of a pair not winning)
+// - a password file not tried in turn, blank lines or CRs taken for passwords, a wrong or missing
+//   password failing without its reason
+// - the terminal prompt echoing the password, or the duplicate question not asked there
+// - --json lines that do not parse back for names with quotes, line breaks or tabs
+// - an exit status that does not tell success, a failed archive and a usage error apart
+// - SIGTERM not abandoning the entry in hand at once, leaving a part of it, or trashing the archive
+// - the window and the command line running different batch runs on the same folder
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
@@ -16,6 +24,7 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utime.h>
 
@@ -45,31 +54,22 @@ std::map<std::string, std::string> Tree(const std::string& root) {
     std::error_code error;
     for (const auto& item : fs::recursive_directory_iterator(root, error)) {
         const std::string name = item.path().lexically_relative(root).string();
-        if (item.is_directory()) {
-            out[name + "/"] = "";
-            continue;
-        }
-        std::string content = ReadFile(item.path());
-        if (content.size() > 4096) {
-            content = std::to_string(content.size()) + " bytes, CRC " + std::to_string(Crc(content));
-        }
-        out[name] = content;
+        const std::string content = item.is_directory() ? "" : ReadFile(item.path());
+        out[item.is_directory() ? name + "/" : name] =
+            content.size() > 4096 ? std::to_string(content.size()) + " bytes, CRC " + std::to_string(Crc(content)) : content;
     }
     return out;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
+// Standard output by line, with the folder cut off each path.
+std::vector<std::string> Lines(const std::string& text, const std::string& folder = "\n") {
     std::vector<std::string> out;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
+        const std::size_t at = line.find(folder + "/");
+        out.push_back(at == std::string::npos ? line : line.erase(at, folder.size() + 1));
     }
     return out;
-}
-
-void SetTime(const std::string& path, time_t when) {
-    const utimbuf times{when, when};
-    utime(path.c_str(), &times);
 }
 
 // A home of its own for each run: settings file, trash.
@@ -96,21 +96,7 @@ struct Home {
 
 ProcessResult Extract(const Home& home, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), BRISKO_EXTRACT);
-    ProcessOptions options;
-    options.captureOutput = true;
-    return RunProcess(arguments, home.environment(), 120, {}, options);
-}
-
-// Standard output with the folder cut off each path.
-std::vector<std::string> Outcomes(const ProcessResult& result, const std::string& folder) {
-    std::vector<std::string> lines = Lines(result.output);
-    for (std::string& line : lines) {
-        const std::size_t at = line.find(folder + "/");
-        if (at != std::string::npos) {
-            line.erase(at, folder.size() + 1);
-        }
-    }
-    return lines;
+    return RunProcess(arguments, home.environment(), 120, {}, {.workingFolder = {}, .captureOutput = true});
 }
 
 TEST(BriskoExtract, EachOptionOverridesWhatTheOptionsWindowStored) {
@@ -136,24 +122,20 @@ TEST(BriskoExtract, EachOptionOverridesWhatTheOptionsWindowStored) {
     };
     const Case cases[] = {
         {"nothing given: what was stored", {}, "", storedOutcome, {}},
-        {"--into per-archive", {"--into", "per-archive"}, "",
-         {{"a/a.txt", "A"}, {"a/z.txt", "Z"}, {"n/inner.zip", inner}}, {}},
+        {"--into per-archive", {"--into", "per-archive"}, "", {{"a/a.txt", "A"}, {"a/z.txt", "Z"}, {"n/inner.zip", inner}}, {}},
         {"--into same", {"--into", "same"}, "", {{"a.txt", "A"}, {"z.txt", "Z"}, {"inner.zip", inner}}, {}},
-        {"--subfolder", {"--subfolder", "Mine"}, "",
-         {{"Mine/a.txt", "A"}, {"Mine/z.txt", "Z"}, {"Mine/inner.zip", inner}}, {}},
+        {"--subfolder", {"--subfolder", "Mine"}, "", {{"Mine/a.txt", "A"}, {"Mine/z.txt", "Z"}, {"Mine/inner.zip", inner}}, {}},
         {"--duplicates never", {"--duplicates", "never"}, "", with({{"Stored/a.txt", "older here"}}), {}},
         {"--duplicates always", {"--duplicates", "always"}, "", with({{"Stored/z.txt", "Z"}}), {}},
-        {"--duplicates ask, no terminal: never", {"--duplicates", "ask"}, "", with({{"Stored/a.txt", "older here"}}),
-         {}},
+        {"--duplicates ask, no terminal: never", {"--duplicates", "ask"}, "", with({{"Stored/a.txt", "older here"}}), {}},
         {"--trash", {"--trash"}, "", storedOutcome, {"a.zip", "n.zip"}},
         {"--no-trash over a stored yes", {"--no-trash"}, "DeleteOriginals=1\n", storedOutcome, {}},
         {"--recurse", {"--recurse"}, "", with({{"sub/Stored/b.txt", "B"}}), {}},
         {"--no-recurse over a stored yes", {"--no-recurse"}, "Recurse=1\n", storedOutcome, {}},
         // An archive's archives in a subfolder are found by searching subfolders.
-        {"--nested", {"--nested", "--recurse"}, "", with({{"Stored/Stored/i.txt", "I"}, {"sub/Stored/b.txt", "B"}}),
-         {}},
-        {"--no-nested over a stored yes; the last of a pair wins", {"--nested", "--no-nested"},
-         "ZipsInZips=1\nRecurse=1\n", with({{"sub/Stored/b.txt", "B"}}), {}},
+        {"--nested", {"--nested", "--recurse"}, "", with({{"Stored/Stored/i.txt", "I"}, {"sub/Stored/b.txt", "B"}}), {}},
+        {"--no-nested over a stored yes; the last of a pair wins", {"--nested", "--no-nested"}, "ZipsInZips=1\nRecurse=1\n",
+         with({{"sub/Stored/b.txt", "B"}}), {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,10 +145,11 @@ TEST(BriskoExtract, EachOptionOverridesWhatTheOptionsWindowStored) {
         WriteZip(in / "n.zip", {{"inner.zip", inner}});
         fs::create_directory(in / "sub");
         WriteZip(in / "sub/b.zip", {{"b.txt", "B"}});
-        WriteFile(in / "Stored/a.txt", "older here");
-        SetTime(in / "Stored/a.txt", kFixtureTime - 86400);
-        WriteFile(in / "Stored/z.txt", "newer here");
-        SetTime(in / "Stored/z.txt", kFixtureTime + 86400);
+        for (const auto& [name, when] : {std::pair{"a.txt", kFixtureTime - 86400}, {"z.txt", kFixtureTime + 86400}}) {
+            WriteFile(in / ("Stored/" + std::string(name)), when < kFixtureTime ? "older here" : "newer here");
+            const utimbuf times{when, when};
+            utime((in / ("Stored/" + std::string(name))).c_str(), &times);
+        }
         std::vector<std::string> arguments = c.options;
         arguments.push_back(in.path());
         const ProcessResult result = Extract(home, arguments);
@@ -220,7 +203,7 @@ TEST(BriskoExtract, PasswordsComeFromTheFileOrTheFailureSaysWhatIsMissing) {
         }
         arguments.push_back(in.path());
         const ProcessResult result = Extract(home, arguments);
-        EXPECT_EQ(Outcomes(result, in.path()), c.outcomes);
+        EXPECT_EQ(Lines(result.output, in.path()), c.outcomes);
         EXPECT_EQ(result.exitStatus, c.outcomes[0].starts_with("failed") ? 1 : 0);
         EXPECT_EQ(Exists(in / "secret.txt"), c.outcomes[0].starts_with("extracted"));
     }
@@ -230,36 +213,32 @@ TEST(BriskoExtract, PasswordsComeFromTheFileOrTheFailureSaysWhatIsMissing) {
 // answer is typed. Returns everything the terminal showed and the exit status.
 std::pair<std::string, int> RunOnTerminal(const Home& home, const std::vector<std::string>& arguments,
                                           std::vector<std::pair<std::string, std::string>> prompts) {
-    std::vector<std::string> argv{BRISKO_EXTRACT};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
     int terminal = -1;
     const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
     if (child == 0) {
+        std::vector<char*> args;
         for (const std::string& entry : home.environment()) {
             const auto equals = entry.find('=');
             equals == std::string::npos ? unsetenv(entry.c_str())
                                         : setenv(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1, 1);
         }
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(BRISKO_EXTRACT));
+        for (const std::string& arg : arguments) {
             args.push_back(const_cast<char*>(arg.c_str()));
         }
         args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        _exit(execv(args[0], args.data()) == 0 ? 0 : 127);
     }
     std::string shown;
     std::size_t next = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        pollfd wait{terminal, POLLIN, 0};
-        if (std::chrono::steady_clock::now() > deadline || poll(&wait, 1, 100) < 0) {
-            kill(child, SIGKILL);
+    for (pollfd wait{terminal, POLLIN, 0};;) {
+        char buffer[512];
+        if (poll(&wait, 1, 60000) <= 0) {
+            kill(child, SIGKILL); // nothing shown for a minute
             break;
         }
-        char buffer[512];
-        const ssize_t got = (wait.revents & (POLLIN | POLLHUP)) != 0 ? read(terminal, buffer, sizeof buffer) : 0;
-        if (got < 0 || (got == 0 && (wait.revents & POLLHUP) != 0)) {
+        const ssize_t got = read(terminal, buffer, sizeof buffer);
+        if (got <= 0) {
             break; // the program closed the terminal
         }
         shown.append(buffer, static_cast<std::size_t>(got));
@@ -325,27 +304,23 @@ TEST(BriskoExtract, TheExitStatusTellsWhatHappened) {
     const Home home;
     TempDir empty, broken;
     WriteFile(broken / "broken.zip", "PK\x03\x04 not really");
-    struct Case {
-        const char* what;
-        std::vector<std::string> arguments;
-        int status;
-        const char* output; // the start of standard output
-    } const cases[] = {
-        {"nothing found", {empty.path()}, 0, ""},
-        {"an archive failed", {"--no-trash", broken.path()}, 1, "failed "},
-        {"no folder", {}, 2, ""},
-        {"a folder that does not exist", {empty / "gone"}, 2, ""},
-        {"an unknown option", {"--sideways", empty.path()}, 2, ""},
-        {"a bad value", {"--into", "sideways", empty.path()}, 2, ""},
-        {"a subfolder that is no folder name", {"--subfolder", "../up", empty.path()}, 2, ""},
-        {"an unreadable password file", {"--password-file", empty / "none", empty.path()}, 2, ""},
-        {"--help", {"--help"}, 0, "Usage: "},
-        {"--version", {"--version"}, 0, "brisko-extract "},
+    // What is run, the status, and the start of standard output.
+    const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
+        {{empty.path()}, 0, ""},                        // nothing found
+        {{"--no-trash", broken.path()}, 1, "failed "}, // an archive failed
+        {{}, 2, ""},                                    // usage errors: no folder, one that does not exist, ...
+        {{empty / "gone"}, 2, ""},
+        {{"--sideways", empty.path()}, 2, ""},
+        {{"--into", "sideways", empty.path()}, 2, ""},
+        {{"--subfolder", "../up", empty.path()}, 2, ""}, // a subfolder that is no folder name
+        {{"--password-file", empty / "none", empty.path()}, 2, ""},
+        {{"--help"}, 0, "Usage: "},
+        {{"--version"}, 0, "brisko-extract "},
     };
-    for (const Case& c : cases) {
-        const ProcessResult result = Extract(home, c.arguments);
-        EXPECT_EQ(result.exitStatus, c.status) << c.what;
-        EXPECT_TRUE(result.output.starts_with(c.output)) << c.what << ": " << result.output;
+    for (const auto& [arguments, status, output] : cases) {
+        const ProcessResult result = Extract(home, arguments);
+        EXPECT_EQ(result.exitStatus, status) << ::testing::PrintToString(arguments);
+        EXPECT_TRUE(result.output.starts_with(output)) << result.output;
     }
     EXPECT_EQ(home.trashed(), std::vector<std::string>{}) << "a failed archive stays";
 }
