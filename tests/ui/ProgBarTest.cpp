@@ -1,9 +1,14 @@
 // The progress bar, checked pixel by pixel on the image the window keeps.
+// Faults this group exists to catch:
+// - a wrong fill for a step (the percentage rule, rounding, the bar's maximum, counts past the end
+//   or below zero, a maximum of 0) or a wrong text ("n of m" or "p%");
+// - the text not centred, not inverted where the fill covers it, or in other colours;
+// - the frame or its inner outline missing, or painted under the fill;
+// - a changed bar not drawn because a call was taken for a repeat, or an old bar left showing;
+// - the picture box not showing the bar last drawn.
 #include <QLabel>
 #include <QPainter>
-#include <QTest>
 #include <gtest/gtest.h>
-#include <set>
 #include <vector>
 
 #include "support/QtApp.h"
@@ -13,250 +18,106 @@
 namespace brisko::ui {
 namespace {
 
-using NoDialogs = test::RecordingDialogs;
-
-QRgb Rgb(const QImage& image, int x, int y) {
-    return image.pixel(x, y) & 0xFFFFFFu;
-}
-
-QRgb Rgb(const QColor& colour) {
-    return colour.rgb() & 0xFFFFFFu;
-}
-
-constexpr QRgb kWhite = 0xFFFFFF;
-
-template <typename Visit> void ForEachPixel(const QRect& area, Visit visit) {
+// The points of `image` within `area` whose colour (without alpha) `isInk` picks, moved so that their
+// bounding box starts at (0, 0): two texts written in different places compare equal when they look
+// the same. `box` gets where they lay.
+template <typename Predicate>
+std::vector<QPoint> InkOf(const QImage& image, const QRect& area, Predicate isInk, QRect* where = nullptr) {
+    std::vector<QPoint> shape;
+    QRect box;
     for (int y = area.top(); y <= area.bottom(); ++y) {
         for (int x = area.left(); x <= area.right(); ++x) {
-            visit(x, y);
-        }
-    }
-}
-
-// The pixels of an area that a test picks: where they lie, and their shape (the same points moved
-// so that the bounding box starts at (0, 0)), so that two texts written in different places compare
-// equal when they look the same.
-struct Ink {
-    QRect box;
-    std::vector<QPoint> shape;
-};
-
-template <typename Predicate> Ink InkOf(const QRect& area, Predicate isInk) {
-    Ink ink;
-    ForEachPixel(area, [&](int x, int y) {
-        if (isInk(x, y)) {
-            ink.shape.emplace_back(x, y);
-            ink.box |= QRect(x, y, 1, 1);
-        }
-    });
-    for (QPoint& p : ink.shape) {
-        p -= ink.box.topLeft();
-    }
-    return ink;
-}
-
-// Widgets need the application object before the fixture's window is built.
-struct ApplicationFirst {
-    ApplicationFirst() { test::EnsureQApplication(); }
-};
-
-class ProgBarTest : public ::testing::Test {
-protected:
-    QRgb highlight() const { return Rgb(m_window.palette().color(QPalette::Active, QPalette::Highlight)); }
-    QRgb foreground() const { return Rgb(m_window.palette().color(QPalette::Active, QPalette::WindowText)); }
-
-    const QImage& draw(long curr, long max, bool percent) {
-        m_window.ProgBar(curr, max, percent);
-        return m_window.progBarImage();
-    }
-
-    // The inside of the bar, where neither the frame nor the inner outline lies.
-    static QRect interior(const QImage& image) { return image.rect().adjusted(2, 2, -2, -2); }
-
-    // The right-most column of the inside that holds a fill pixel, or -1.
-    int lastFilledColumn(const QImage& image) const {
-        int last = -1;
-        ForEachPixel(interior(image), [&](int x, int y) {
-            if (Rgb(image, x, y) == highlight()) {
-                last = std::max(last, x);
+            if (isInk(x, image.pixel(x, y) & 0xFFFFFFu)) {
+                shape.emplace_back(x, y);
+                box |= QRect(x, y, 1, 1);
             }
-        });
-        return last;
+        }
     }
-
-    // Text pixels: white over the fill, the foreground colour beside it.
-    Ink textInk(const QImage& image) const {
-        const int fillEnd = lastFilledColumn(image);
-        return InkOf(interior(image), [&](int x, int y) {
-            return Rgb(image, x, y) == (x <= fillEnd ? kWhite : foreground());
-        });
+    for (QPoint& p : shape) {
+        p -= box.topLeft();
     }
+    if (where != nullptr) {
+        *where = box;
+    }
+    return shape;
+}
 
-    // The same text written on its own in the window font, unsmoothed, black on white.
-    std::vector<QPoint> referenceShape(const QString& text) const {
+// The bar is 285 px wide, so x2 = 284 and a fill of p percent reaches column round(2.84 p); the
+// frame takes the last two columns, so a full bar shows fill up to column 282. The steps run on one
+// window in this order: repeats, changes of the text alone and returns to an earlier bar among them.
+TEST(ProgBar, EachStepShowsItsTextCentredInvertedOverItsFillWithinTheFrame) {
+    test::EnsureQApplication();
+    records::ProcessState state;
+    test::RecordingDialogs dialogs;
+    engines::EngineAdapters adapters;
+    frmBriskoLite window(state, dialogs, adapters, platform::TrashPlaces{"/nonexistent/Trash"});
+    const QRgb fill = window.palette().color(QPalette::Active, QPalette::Highlight).rgb() & 0xFFFFFFu;
+    const QRgb ink = window.palette().color(QPalette::Active, QPalette::WindowText).rgb() & 0xFFFFFFu;
+    QFont font = window.font();
+    font.setStyleStrategy(QFont::NoAntialias);
+    const struct {
+        long curr, max;
+        bool percent;
+        const char* text;
+        int fillEnd; // last filled column of the inside, -1 for none
+    } steps[] = {
+        {0, 5, false, "0 of 5", -1}, {7, 5, false, "5 of 5", 282},  {5, 5, true, "100%", 282},
+        {1, 3, false, "1 of 3", 97}, {1, 3, false, "1 of 3", 97},   {1, 3, true, "34%", 97},
+        {2, 3, true, "67%", 190},    {1, 3, true, "34%", 97},       {5, 10, true, "50%", 142},
+        {1, 2, true, "50%", 142},    {1, 2, false, "1 of 2", 142},  {1, 9, false, "1 of 9", 34},
+        {1, 200, true, "1%", 3},     {-2, 5, false, "-2 of 5", -1}, {-2, 5, true, "0%", -1},
+        {0, 0, true, "0%", -1},      {3, 0, false, "0 of 0", -1},   {-3, 0, false, "-3 of 0", -1},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(std::to_string(s.curr) + " of " + std::to_string(s.max) + (s.percent ? " %" : ""));
+        window.ProgBar(s.curr, s.max, s.percent);
+        const QImage image = window.progBarImage().copy();
+        const QRect inside = image.rect().adjusted(2, 2, -2, -2); // within the frame and its inner outline
+        QRect fillBox, textBox;
+        const int fillEnd = InkOf(
+                                image, inside, [&](int, QRgb c) { return c == fill; }, &fillBox)
+                                    .empty()
+                                ? -1
+                                : fillBox.right();
+        EXPECT_EQ(fillEnd, s.fillEnd);
+        // Text pixels: white over the fill, the foreground colour beside it; compared with the text
+        // written on its own in the window font, unsmoothed, black on white.
+        const auto text = InkOf(
+            image, inside, [&](int x, QRgb c) { return c == (x <= fillEnd ? 0xFFFFFFu : ink); }, &textBox);
         QImage sheet(400, 60, QImage::Format_RGB32);
         sheet.fill(Qt::white);
         QPainter painter(&sheet);
-        QFont font = m_window.font();
-        font.setStyleStrategy(QFont::NoAntialias);
         painter.setFont(font);
-        painter.drawText(QPoint(20, 40), text);
+        painter.drawText(QPoint(20, 40), QString::fromLatin1(s.text));
         painter.end();
-        return InkOf(sheet.rect(), [&](int x, int y) { return Rgb(sheet, x, y) == 0; }).shape;
-    }
-
-    ApplicationFirst m_application;
-    records::ProcessState m_state;
-    NoDialogs m_dialogs;
-    engines::EngineAdapters m_adapters;
-    frmBriskoLite m_window{m_state, m_dialogs, m_adapters, platform::TrashPlaces{"/nonexistent/Trash"}};
-};
-
-struct BarCase {
-    long curr;
-    long max;
-    bool percent;
-    const char* text;
-    int fillEnd; // last filled column of the inside, -1 for none
-};
-
-void PrintTo(const BarCase& c, std::ostream* out) {
-    *out << "ProgBar(" << c.curr << ", " << c.max << ", " << (c.percent ? "percent" : "count") << ")";
-}
-
-class ProgBarCases : public ProgBarTest, public ::testing::WithParamInterface<BarCase> {};
-
-// The bar is 285 px wide, so x2 = 284 and a fill of p percent reaches column round(2.84 p); the
-// frame takes the last two columns, so a full bar shows fill up to column 282.
-INSTANTIATE_TEST_SUITE_P(, ProgBarCases,
-                         ::testing::Values(BarCase{0, 5, false, "0 of 5", -1},
-                                           BarCase{7, 5, false, "5 of 5", 282},
-                                           BarCase{5, 5, true, "100%", 282}, BarCase{1, 3, true, "34%", 97},
-                                           BarCase{2, 3, true, "67%", 190}, BarCase{1, 200, true, "1%", 3},
-                                           BarCase{-2, 5, false, "-2 of 5", -1},
-                                           BarCase{-2, 5, true, "0%", -1}, BarCase{0, 0, true, "0%", -1},
-                                           BarCase{3, 0, false, "0 of 0", -1},
-                                           BarCase{-3, 0, false, "-3 of 0", -1}));
-
-TEST_P(ProgBarCases, ShowsTextAndFill) {
-    const BarCase& c = GetParam();
-    const QImage& image = draw(c.curr, c.max, c.percent);
-    EXPECT_EQ(lastFilledColumn(image), c.fillEnd);
-    EXPECT_EQ(textInk(image).shape, referenceShape(QString::fromLatin1(c.text)))
-        << "the bar should read " << c.text;
-}
-
-TEST_P(ProgBarCases, TextIsCentredInTheWholeBox) {
-    const BarCase& c = GetParam();
-    const QImage& image = draw(c.curr, c.max, c.percent);
-    const QRectF box = textInk(image).box;
-    ASSERT_FALSE(box.isEmpty());
-    // Side bearings and the room kept for accents move the ink's centre by at most a pixel.
-    const QPointF inkCentre = box.center();
-    EXPECT_NEAR(inkCentre.x(), image.width() / 2.0, 1.0);
-    EXPECT_NEAR(inkCentre.y(), image.height() / 2.0, 1.0);
-}
-
-TEST_F(ProgBarTest, FillInvertsTheTextItCovers) {
-    // "50%" straddles the end of the fill, which lies in the middle of the bar.
-    const QImage& image = draw(1, 2, true);
-    const int fillEnd = lastFilledColumn(image);
-    ASSERT_EQ(fillEnd, 142);
-    std::set<QRgb> over, beside;
-    const QRect inside = interior(image);
-    for (int y = inside.top(); y <= inside.bottom(); ++y) {
-        for (int x = inside.left(); x <= inside.right(); ++x) {
-            (x <= fillEnd ? over : beside).insert(Rgb(image, x, y));
+        EXPECT_EQ(text, InkOf(sheet, sheet.rect(), [](int, QRgb c) { return c == 0; }))
+            << "should read " << s.text;
+        // Side bearings and the room kept for accents move the ink's centre by at most a pixel.
+        EXPECT_NEAR(QRectF(textBox).center().x(), image.width() / 2.0, 1.0);
+        EXPECT_NEAR(QRectF(textBox).center().y(), image.height() / 2.0, 1.0);
+        // The frame: grey top and left, white right and bottom, a silver outline inside, over the fill.
+        const int x2 = image.width() - 1, y2 = image.height() - 1;
+        const QRgb corner = s.fillEnd >= 282 ? fill : 0xFFFFFFu;
+        const std::pair<QRect, QRgb> lines[] = {{QRect(QPoint(0, 0), QPoint(x2, 0)), 0x808080},
+                                                {QRect(QPoint(0, 0), QPoint(0, y2)), 0x808080},
+                                                {QRect(QPoint(x2, 1), QPoint(x2, y2)), 0xFFFFFF},
+                                                {QRect(QPoint(1, y2), QPoint(x2, y2)), 0xFFFFFF},
+                                                {QRect(QPoint(1, 1), QPoint(x2 - 1, 1)), 0xC0C0C0},
+                                                {QRect(QPoint(1, 1), QPoint(1, y2 - 1)), 0xC0C0C0},
+                                                {QRect(QPoint(x2 - 1, 1), QPoint(x2 - 1, y2 - 1)), 0xC0C0C0},
+                                                {QRect(QPoint(1, y2 - 1), QPoint(x2 - 1, y2 - 1)), 0xC0C0C0},
+                                                {QRect(x2 - 2, y2 - 2, 1, 1), corner}};
+        for (const auto& [line, colour] : lines) {
+            EXPECT_TRUE(InkOf(image, line, [&](int, QRgb c) { return c != colour; }).empty())
+                << "frame line at " << line.x() << "," << line.y();
         }
-    }
-    EXPECT_EQ(over, (std::set<QRgb>{highlight(), kWhite}));
-    EXPECT_EQ(beside, (std::set<QRgb>{kWhite, foreground()}));
-}
-
-class FrameCases : public ProgBarTest, public ::testing::WithParamInterface<bool> {};
-
-INSTANTIATE_TEST_SUITE_P(EmptyAndFull, FrameCases, ::testing::Bool());
-
-// Boxes on the bar include both corner pixels, as QRect(QPoint, QPoint) does.
-TEST_P(FrameCases, FrameIsDrawnOverTheFill) {
-    const bool full = GetParam();
-    const QImage& image = full ? draw(9, 9, false) : draw(0, 9, false);
-    const int x2 = image.width() - 1;
-    const int y2 = image.height() - 1;
-    const struct {
-        const char* line;
-        QRect pixels;
-        QRgb colour;
-    } lines[] = {
-        {"top", QRect(QPoint(0, 0), QPoint(x2, 0)), 0x808080},
-        {"left", QRect(QPoint(0, 0), QPoint(0, y2)), 0x808080},
-        {"right", QRect(QPoint(x2, 1), QPoint(x2, y2)), kWhite},
-        {"bottom", QRect(QPoint(1, y2), QPoint(x2, y2)), kWhite},
-        {"outline top", QRect(QPoint(1, 1), QPoint(x2 - 1, 1)), 0xC0C0C0},
-        {"outline left", QRect(QPoint(1, 1), QPoint(1, y2 - 1)), 0xC0C0C0},
-        {"outline right", QRect(QPoint(x2 - 1, 1), QPoint(x2 - 1, y2 - 1)), 0xC0C0C0},
-        {"outline bottom", QRect(QPoint(1, y2 - 1), QPoint(x2 - 1, y2 - 1)), 0xC0C0C0},
-        {"inside corners", QRect(QPoint(2, 2), QPoint(2, 2)), full ? highlight() : kWhite},
-        {"inside corners", QRect(QPoint(x2 - 2, y2 - 2), QPoint(x2 - 2, y2 - 2)),
-         full ? highlight() : kWhite},
-    };
-    for (const auto& l : lines) {
-        const Ink wrong = InkOf(l.pixels, [&](int x, int y) { return Rgb(image, x, y) != l.colour; });
-        EXPECT_TRUE(wrong.box.isEmpty())
-            << l.line << ": another colour within " << wrong.box.x() << "," << wrong.box.y() << " "
-            << wrong.box.width() << "x" << wrong.box.height();
-    }
-}
-
-TEST_F(ProgBarTest, RedrawReplacesTheOldBar) {
-    draw(9, 9, false);
-    const QImage& image = draw(1, 9, false);
-    EXPECT_EQ(lastFilledColumn(image), 34); // 1 of 9 is 12 %: round(2.84 * 12)
-    EXPECT_EQ(textInk(image).shape, referenceShape(QStringLiteral("1 of 9")));
-}
-
-// A call that would draw what the bar already shows is skipped; one that changes only the text, only
-// the fill or goes back to an earlier state must still draw.
-TEST_F(ProgBarTest, EveryChangeIsDrawnEvenWhenRepeatedCallsAreSkipped) {
-    struct Step {
-        long curr, max;
-        bool percent;
-    };
-    const Step steps[] = {
-        {1, 3, false}, {1, 3, false}, {1, 3, true}, {1, 3, true}, {2, 3, true},
-        {1, 3, true},  {5, 10, true}, {1, 2, true}, {1, 2, false}, {3, 3, false},
-    };
-    for (const Step& step : steps) {
-        const QImage image = draw(step.curr, step.max, step.percent).copy();
-        records::ProcessState state;
-        NoDialogs dialogs;
-        engines::EngineAdapters adapters;
         frmBriskoLite fresh(state, dialogs, adapters, platform::TrashPlaces{"/nonexistent/Trash"});
-        fresh.ProgBar(step.curr, step.max, step.percent);
-        EXPECT_EQ(image, fresh.progBarImage()) << step.curr << " of " << step.max << (step.percent ? " %" : "");
-        auto* box = m_window.findChild<QLabel*>(QStringLiteral("picProgBar"));
-        EXPECT_EQ(box->pixmap().toImage().convertToFormat(QImage::Format_RGB32), image) << step.curr;
+        fresh.ProgBar(s.curr, s.max, s.percent);
+        EXPECT_EQ(image, fresh.progBarImage()) << "a step drawn after others looks as when drawn alone";
+        EXPECT_EQ(
+            window.findChild<QLabel*>("picProgBar")->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+            image);
     }
-}
-
-TEST_F(ProgBarTest, PictureBoxKeepsTheBarThroughRepaints) {
-    auto* box = m_window.findChild<QLabel*>(QStringLiteral("picProgBar"));
-    ASSERT_NE(box, nullptr);
-    m_window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_window));
-    const QImage drawn = draw(1, 3, true).copy();
-    EXPECT_EQ(drawn.size(), box->size());
-    EXPECT_EQ(drawn.format(), QImage::Format_RGB32);
-
-    m_window.hide();
-    m_window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_window));
-    box->update();
-    m_window.repaint();
-    QCoreApplication::processEvents();
-
-    const QImage onScreen = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(onScreen, drawn);
 }
 
 } // namespace
