@@ -19,6 +19,10 @@
  *       the entry's path and a few words of English: "not enough free space" (writing it would leave
  *       less free space than the reserve the engines keep on every file system: 5% of it or 1 GiB,
  *       whichever is smaller), "would replace an archive of this run". May be null.
+ *   KeepGoing(UserData)
+ *       Asked while an entry's data is written, about once per MiB, possibly on a thread of the engine's
+ *       own: 0 abandons the entry (nothing of it is left) and ends the call as a stop by the caller would
+ *       (ZIP: 80). Must be safe to call from any thread. May be null (never stop).
  *
  * Calls:
  *   Wiz_SingleEntryUnzipGuarded(ifnc, ifnv, xfnc, xfnv, C, lpUserFunc, guard)
@@ -46,6 +50,7 @@ typedef struct {
 
 typedef void (*BRISKOFILEREAD)(void* UserData, const char* Path, BriskoFileId Id);
 typedef void (*BRISKOENTRYFAILED)(void* UserData, const char* Entry, const char* Reason);
+typedef int (*BRISKOKEEPGOING)(void* UserData);
 
 typedef struct {
     const BriskoFileId* Protected;
@@ -53,6 +58,7 @@ typedef struct {
     BRISKOFILEREAD FileRead;
     BRISKOENTRYFAILED EntryFailed;
     void* UserData;
+    BRISKOKEEPGOING KeepGoing;
 } BriskoGuard;
 
 int Wiz_SingleEntryUnzipGuarded(int ifnc, char** ifnv, int xfnc, char** xfnv, DCL* C,

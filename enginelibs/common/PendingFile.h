@@ -6,6 +6,7 @@
 #include <string>
 #include <sys/types.h>
 
+#include "common/FileOutput.h"
 #include "common/SafePath.h"
 
 namespace brisko::enginelib {
@@ -29,7 +30,8 @@ public:
     bool isOpen() const { return m_fd >= 0; }
 
     // Appends data. False on a write error (errno in error(), ENOSPC when the disk is full or the
-    // data would eat into the destination's reserve of free space); the file is then abandoned.
+    // data would eat into the destination's reserve of free space, ECANCELED when the guard's
+    // KeepGoing said no); the file is then abandoned.
     bool write(const void* data, std::size_t size);
 
     // Writes what is buffered, sets the modification and access time to `mtime` (and the mode where
@@ -47,7 +49,6 @@ public:
 private:
     friend class Destination;
 
-    bool flush();
     bool fail(int error);
 
     Destination* m_owner = nullptr; // lends its folder descriptor and its write buffer while open
@@ -56,11 +57,8 @@ private:
     std::string m_tempName; // empty while the file has no name
     std::string m_targetName;
     SafePath m_path;
-    std::uint64_t m_unchecked = 0; // written since the destination last looked at the free space
     mode_t m_fixMode = 0; // the mode to set at commit when the umask denies the owner; 0 = none
-    char* m_buffer = nullptr;
-    std::size_t m_capacity = 0;
-    std::size_t m_used = 0;
+    FileOutput m_output; // through m_owner's write buffer when it was free
     int m_error = 0;
 };
 

@@ -23,6 +23,7 @@ void RunGuard::set(const BriskoGuard* guard) {
     }
     m_fileRead = guard->FileRead;
     m_entryFailed = guard->EntryFailed;
+    m_keepGoing = guard->KeepGoing;
     m_userData = guard->UserData;
     if (guard->Protected == nullptr || guard->ProtectedCount == 0) {
         return;
@@ -55,6 +56,14 @@ void RunGuard::entryFailed(const std::string& entry, const char* reason) const {
     if (m_entryFailed != nullptr) {
         m_entryFailed(m_userData, entry.c_str(), reason);
     }
+}
+
+} // namespace brisko::enginelib
+
+namespace brisko::enginelib {
+
+bool RunGuard::keepGoing() const {
+    return m_keepGoing == nullptr || m_keepGoing(m_userData) != 0;
 }
 
 } // namespace brisko::enginelib

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -8,6 +9,9 @@
 #include "api/briskoguard.h"
 
 namespace brisko::enginelib {
+
+// How much of an entry's data is written between two questions to the caller's KeepGoing callback.
+inline constexpr std::uint64_t kKeepGoingInterval = std::uint64_t(1) << 20;
 
 // The caller's guard as an engine keeps it (see api/briskoguard.h): the files that no entry may
 // replace, and where to report the archive files the engine opens. Without one nothing is protected
@@ -27,12 +31,17 @@ public:
     // Reports an entry the writer turned down for a reason of the run, in a few words.
     void entryFailed(const std::string& entry, const char* reason) const;
 
+    // The caller's answer whether to go on writing (true without a guard or a KeepGoing callback).
+    // Safe from any thread, as the callback must be.
+    bool keepGoing() const;
+
 private:
     const BriskoFileId* m_protected = nullptr;
     std::size_t m_count = 0;
     std::vector<BriskoFileId> m_sorted;
     BRISKOFILEREAD m_fileRead = nullptr;
     BRISKOENTRYFAILED m_entryFailed = nullptr;
+    BRISKOKEEPGOING m_keepGoing = nullptr;
     void* m_userData = nullptr;
 };
 

@@ -31,7 +31,7 @@ BriskoGuard GuardFor(records::ProcessState& state) {
     records::PassFiles& files = state.passFiles;
     files.readReported = true;
     return BriskoGuard{files.protectedFiles.data(), files.protectedFiles.size(), &recordRead, &recordFailure,
-                       &state};
+                       &state, nullptr};
 }
 
 } // namespace brisko::engines

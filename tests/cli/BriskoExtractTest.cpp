@@ -352,7 +352,7 @@ TEST(BriskoExtract, SigtermAbandonsTheEntryInHand) {
 
     const pid_t pid = StartProcess({BRISKO_EXTRACT, in.path()}, home.environment());
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(WaitUntilWritingBelow(pid, in / "big", 60)) << "the large entry was never seen being written";
+    ASSERT_TRUE(WaitUntilWritingBelow(pid, in.path(), 60)) << "the large entry was never seen being written";
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
