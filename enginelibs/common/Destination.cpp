@@ -1,12 +1,13 @@
 #include "common/Destination.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -16,18 +17,16 @@ namespace brisko::enginelib {
 
 namespace {
 
-// Enough for the folders an archive usually fills one after another; past it all are closed and
-// reopened on demand, so a tree of any size stays within the descriptor limit.
-constexpr std::size_t kMaxOpenFolders = 64;
+// Past this many open folders all are closed and reopened on demand, so a tree of any size stays
+// within the descriptor limit. A few hundred keep the folders an archive fills in turn open (archives
+// that deal their files out over a couple of hundred folders are common, and reopening a folder for
+// every file doubled the calls per file); at most a quarter of the limit leaves the rest to the caller
+// and to the files being written.
+constexpr std::size_t kFewestOpenFolders = 16;
+constexpr std::size_t kMostOpenFolders = 256;
 constexpr std::size_t kWriteBuffer = std::size_t(1) << 20;
+constexpr std::size_t kCopyBuffer = std::size_t(1) << 16;
 constexpr int kTempAttempts = 100;
-// The free space a run leaves on a file system: 5% of it, or 1 GiB, whichever is smaller.
-constexpr std::uint64_t kLargestReserve = std::uint64_t(1) << 30;
-constexpr std::uint64_t kReserveDivisor = 20;
-// How far the writing may run on the last answer about free space before asking again, and what a
-// new file counts at least (a block, whatever its size).
-constexpr std::uint64_t kRoomCheckInterval = std::uint64_t(1) << 20;
-constexpr std::uint64_t kSmallestFile = 4096;
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
@@ -74,6 +73,28 @@ int openChildFolder(int parent, const char* name) {
     return fd;
 }
 
+std::size_t openFolderLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return kMostOpenFolders;
+    }
+    return std::clamp(static_cast<std::size_t>(limit.rlim_cur / 4), kFewestOpenFolders, kMostOpenFolders);
+}
+
+// What every Destination of the process goes by. Brisko sets neither its umask nor its descriptor limit
+// while it runs, and /proc stays where it is: asked once, not for every archive, where the questions
+// cost more than writing an archive of a few small files.
+struct ProcessFacts {
+    mode_t umask;
+    std::size_t maxOpenFolders;
+    bool procFds; // an unnamed file is named through /proc; without it every file needs a temporary name
+};
+
+const ProcessFacts& processFacts() {
+    static const ProcessFacts facts{currentUmask(), openFolderLimit(), ::access("/proc/self/fd", X_OK) == 0};
+    return facts;
+}
+
 ExistingTarget::Kind kindOf(mode_t mode) {
     switch (mode & S_IFMT) {
     case S_IFREG:
@@ -90,13 +111,20 @@ ExistingTarget::Kind kindOf(mode_t mode) {
 } // namespace
 
 Destination::Destination(const std::string& folder, const RunGuard* guard)
-    : m_umask(currentUmask()), m_pid(::getpid()), m_guard(guard) {
+    : m_umask(processFacts().umask), m_maxOpenFolders(processFacts().maxOpenFolders), m_guard(guard),
+      m_unnamed(processFacts().procFds) {
     m_root = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_root < 0) {
         m_error = errno;
     }
-    // An unnamed file is named through /proc; without it every file needs a temporary name.
-    m_unnamed = ::access("/proc/self/fd", X_OK) == 0;
+}
+
+pid_t Destination::pid() {
+    // Only temporary names need it.
+    if (m_pid == 0) {
+        m_pid = ::getpid();
+    }
+    return m_pid;
 }
 
 Destination::~Destination() {
@@ -160,6 +188,8 @@ Destination::Walk Destination::openFolder(std::string_view folder, bool create, 
         int child = openChildFolder(parent, name.c_str());
         if (child < 0 && errno == ENOENT && create) {
             if (::mkdirat(parent, name.c_str(), folderMode(0, m_umask)) == 0) {
+                madeHere(std::string_view(path).substr(0, start == 0 ? 0 : start - 1),
+                         std::string_view(path).substr(0, end));
                 m_created.insert(path.substr(0, end));
             } else if (errno != EEXIST) {
                 m_error = errno;
@@ -187,10 +217,10 @@ Destination::Walk Destination::openFolder(std::string_view folder, bool create, 
         // The folder asked for is always kept, so that the caller's descriptor stays valid until the
         // next walk; folders on the way only while there is room. Pending files use the descriptors
         // of their folders, so nothing is closed while one is open.
-        if (last && m_folders.size() >= kMaxOpenFolders && m_openFiles == 0) {
+        if (last && m_folders.size() >= m_maxOpenFolders && m_openFiles == 0) {
             closeFolders();
         }
-        parentOwned = !last && m_folders.size() >= kMaxOpenFolders;
+        parentOwned = !last && m_folders.size() >= m_maxOpenFolders;
         if (!parentOwned) {
             m_folders.emplace(path.substr(0, end), child);
         }
@@ -221,6 +251,12 @@ Outcome Destination::outcomeOf(Walk walk) const {
 
 Outcome Destination::lookup(const SafePath& path, ExistingTarget& target) {
     target = ExistingTarget{};
+    // A folder made here held nothing when it was made, and only this object has put anything in it
+    // since: a name it did not put there is not there. (Another process filling the folder meanwhile
+    // is what the object never guards against; it still never replaces what it finds at placing.)
+    if (m_created.count(std::string(path.folder())) != 0 && m_madeInCreated.count(path.text()) == 0) {
+        return Outcome::Done;
+    }
     int folder = -1;
     const Walk walk = openFolder(path.folder(), false, folder);
     if (walk != Walk::Open) {
@@ -250,6 +286,7 @@ Outcome Destination::makeFolder(const SafePath& path, mode_t archivedMode, const
     const std::string leaf(path.leaf());
     if (::mkdirat(parent, leaf.c_str(), folderMode(archivedMode, m_umask)) == 0) {
         created = true;
+        madeHere(path.folder(), path.text());
         m_created.insert(path.text());
     } else if (errno != EEXIST) {
         m_error = errno;
@@ -267,7 +304,7 @@ Outcome Destination::makeFolder(const SafePath& path, mode_t archivedMode, const
 }
 
 std::string Destination::nextTempName() {
-    return ".brisko-" + std::to_string(m_pid) + "-" + std::to_string(++m_tempCounter) + ".part";
+    return ".brisko-" + std::to_string(pid()) + "-" + std::to_string(++m_tempCounter) + ".part";
 }
 
 bool Destination::createTemp(std::string& name, const std::function<int(const char*)>& make) {
@@ -285,29 +322,10 @@ bool Destination::createTemp(std::string& name, const std::function<int(const ch
     return false;
 }
 
-bool Destination::haveRoom(int fd, std::uint64_t bytes, bool use) {
-    // Another program may be filling the disk too: what is left is asked again after every MiB.
-    if (!m_roomKnown || m_usedSinceLook >= kRoomCheckInterval || m_room < bytes) {
-        struct statvfs info {};
-        if (::fstatvfs(fd, &info) != 0 || info.f_blocks == 0) {
-            return true; // a file system that cannot tell: the writes themselves will
-        }
-        const std::uint64_t total = static_cast<std::uint64_t>(info.f_blocks) * info.f_frsize;
-        const std::uint64_t available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-        const std::uint64_t reserve = std::min(total / kReserveDivisor, kLargestReserve);
-        m_room = available > reserve ? available - reserve : 0;
-        m_roomKnown = true;
-        m_usedSinceLook = 0;
+void Destination::madeHere(std::string_view folder, std::string_view path) {
+    if (m_created.count(std::string(folder)) != 0) {
+        m_madeInCreated.emplace(path);
     }
-    if (m_room < bytes) {
-        m_error = ENOSPC;
-        return false;
-    }
-    if (use) {
-        m_room -= bytes;
-        m_usedSinceLook += bytes;
-    }
-    return true;
 }
 
 void Destination::refused(const SafePath& path, Outcome outcome) {
@@ -327,7 +345,8 @@ Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, Pendin
     }
     // What the archive announces has to fit; a file takes at least a block whatever it holds, and
     // its data counts as it is written.
-    if (!haveRoom(folder, std::max(declaredSize, kSmallestFile), false) || !haveRoom(folder, kSmallestFile, true)) {
+    if (!m_room.admit(folder, declaredSize)) {
+        m_error = ENOSPC;
         refused(path, Outcome::NoRoom);
         return Outcome::NoRoom;
     }
@@ -362,10 +381,9 @@ Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, Pendin
     file.m_tempName = std::move(tempName);
     file.m_targetName = std::string(path.leaf());
     file.m_path = path;
-    file.m_unchecked = 0;
     file.m_fixMode = (m_umask & (S_IRUSR | S_IWUSR)) != 0 ? mode : 0;
     file.m_error = 0;
-    file.m_used = 0;
+    char* buffer = nullptr;
     if (!m_bufferLent) {
         if (!m_buffer) {
             // Not zeroed: clearing a megabyte for every archive cost more than extracting a small one,
@@ -373,9 +391,9 @@ Outcome Destination::beginFile(const SafePath& path, mode_t archivedMode, Pendin
             m_buffer = std::make_unique_for_overwrite<char[]>(kWriteBuffer);
         }
         m_bufferLent = true;
-        file.m_buffer = m_buffer.get();
-        file.m_capacity = kWriteBuffer;
+        buffer = m_buffer.get();
     }
+    file.m_output.start(fd, buffer, kWriteBuffer);
     return Outcome::Done;
 }
 
@@ -433,7 +451,7 @@ void Destination::sweepStaleTemporaries(int folder, const std::string& relative)
     while (const dirent* entry = ::readdir(dir)) {
         const pid_t owner = temporaryOwner(entry->d_name);
         // Only what a process that no longer runs left: a live one may still be writing it.
-        if (owner <= 0 || owner == m_pid || ::kill(owner, 0) == 0 || errno != ESRCH) {
+        if (owner <= 0 || owner == pid() || ::kill(owner, 0) == 0 || errno != ESRCH) {
             continue;
         }
         struct stat st {};
@@ -461,6 +479,7 @@ Outcome Destination::makeLink(const SafePath& path, std::string_view target, Sep
     const timespec times[2] = {mtime, mtime};
     if (::symlinkat(text.c_str(), folder, leaf.c_str()) == 0) {
         ::utimensat(folder, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        madeHere(path.folder(), path.text());
         return Outcome::Done;
     }
     if (errno != EEXIST) {
@@ -486,6 +505,7 @@ Outcome Destination::makeLink(const SafePath& path, std::string_view target, Sep
         m_error = error;
         return Outcome::Failed;
     }
+    madeHere(path.folder(), path.text());
     return Outcome::Done;
 }
 
@@ -522,6 +542,8 @@ Outcome Destination::linkOrCopy(const SafePath& path, const SafePath& existing, 
         }
         if (outcome == Outcome::Protected) {
             refused(path, outcome);
+        } else if (outcome == Outcome::Done) {
+            madeHere(path.folder(), path.text());
         }
         // A file system without hard links (or with a link limit) gets a copy.
         copy = outcome == Outcome::Failed &&
@@ -529,21 +551,113 @@ Outcome Destination::linkOrCopy(const SafePath& path, const SafePath& existing, 
         m_error = error;
     }
     if (copy) {
-        PendingFile file;
-        outcome = beginFile(path, archivedMode, file, static_cast<std::uint64_t>(info.st_size));
-        std::vector<char> buffer(std::size_t(1) << 16);
-        for (ssize_t got = 1; outcome == Outcome::Done && got > 0;) {
-            got = ::read(source, buffer.data(), buffer.size());
-            if (got < 0 || (got > 0 && !file.write(buffer.data(), static_cast<std::size_t>(got)))) {
-                m_error = got < 0 ? errno : file.error();
-                outcome = m_error == ENOSPC ? Outcome::NoRoom : Outcome::Failed;
-            }
-        }
-        if (outcome == Outcome::Done) {
-            outcome = file.commit(mtime);
-        }
+        outcome = copyFile(source, path, archivedMode, mtime);
     }
     ::close(source);
+    return outcome;
+}
+
+Outcome Destination::copyFile(int source, const SafePath& path, mode_t archivedMode, const timespec& mtime) {
+    struct stat info {};
+    if (::fstat(source, &info) != 0) {
+        m_error = errno;
+        return Outcome::Failed;
+    }
+    PendingFile file;
+    Outcome outcome = beginFile(path, archivedMode, file, static_cast<std::uint64_t>(info.st_size));
+    std::vector<char> buffer(kCopyBuffer);
+    off_t offset = 0;
+    for (ssize_t got = 1; outcome == Outcome::Done && got > 0;) {
+        got = ::pread(source, buffer.data(), buffer.size(), offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 || (got > 0 && !file.write(buffer.data(), static_cast<std::size_t>(got)))) {
+            m_error = got < 0 ? errno : file.error();
+            outcome = m_error == ENOSPC ? Outcome::NoRoom : Outcome::Failed;
+        }
+        offset += got > 0 ? got : 0;
+    }
+    if (outcome == Outcome::Done) {
+        outcome = file.commit(mtime);
+        if (outcome == Outcome::Failed) {
+            m_error = file.error();
+        }
+    }
+    return outcome;
+}
+
+Outcome Destination::beginSpooled(mode_t archivedMode, std::uint64_t declaredSize, char* buffer,
+                                  std::size_t capacity, SpooledFile& file) const {
+    file.drop();
+    file.m_error = 0;
+    // Only what never changes after construction is read here, and the budget guards itself: any
+    // thread may be here while the owner's thread uses the rest of the object.
+    if (!m_room.admit(m_root, declaredSize)) {
+        file.m_error = ENOSPC;
+        return Outcome::NoRoom;
+    }
+    const mode_t mode = fileMode(archivedMode, m_umask);
+    // In the destination folder itself, whatever folder the file is to go to: that one may not exist
+    // yet, and making it is the owner's business, in the archive's order.
+    // Readable too: where it cannot be linked into place, it is copied.
+    const int fd = ::openat(m_root, ".", O_RDWR | O_TMPFILE | O_CLOEXEC, mode);
+    if (fd < 0) {
+        file.m_error = errno;
+        return Outcome::Failed;
+    }
+    file.m_room = &m_room;
+    file.m_guard = m_guard;
+    file.m_fd = fd;
+    file.m_output.start(fd, buffer, capacity);
+    file.m_archivedMode = archivedMode;
+    file.m_fixMode = (m_umask & (S_IRUSR | S_IWUSR)) != 0 ? mode : 0;
+    return Outcome::Done;
+}
+
+Outcome Destination::makeFoldersFor(const SafePath& path) {
+    int folder = -1;
+    return outcomeOf(openFolder(path.folder(), true, folder));
+}
+
+Outcome Destination::placeSpooled(const SafePath& path, SpooledFile& file, mode_t archivedMode,
+                                  const timespec& mtime) {
+    if (!file.isOpen()) {
+        m_error = EBADF;
+        return Outcome::Failed;
+    }
+    int folder = -1;
+    const Walk walk = openFolder(path.folder(), true, folder);
+    if (walk != Walk::Open) {
+        file.drop();
+        return outcomeOf(walk);
+    }
+    // The file was sealed from another reading of the entry; what the caller read is what counts.
+    const timespec times[2] = {mtime, mtime};
+    const bool sameTime = file.mtime().tv_sec == mtime.tv_sec && file.mtime().tv_nsec == mtime.tv_nsec;
+    if ((archivedMode != file.archivedMode() && ::fchmod(file.m_fd, fileMode(archivedMode, m_umask)) != 0) ||
+        (!sameTime && ::futimens(file.m_fd, times) != 0)) {
+        m_error = errno;
+        file.drop();
+        return Outcome::Failed;
+    }
+    std::string tempName;
+    int error = 0;
+    Outcome outcome = placeFile(folder, file.m_fd, tempName, std::string(path.leaf()), error);
+    if (!tempName.empty()) {
+        ::unlinkat(folder, tempName.c_str(), 0);
+    }
+    if (outcome == Outcome::Failed && error == EXDEV) {
+        // A mount below the destination: the file can only be copied there.
+        outcome = copyFile(file.m_fd, path, archivedMode, mtime);
+    } else if (outcome == Outcome::Protected) {
+        refused(path, outcome);
+    } else if (outcome == Outcome::Failed) {
+        m_error = error;
+    } else {
+        madeHere(path.folder(), path.text());
+    }
+    file.drop();
     return outcome;
 }
 

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "common/PendingFile.h"
+#include "common/RoomBudget.h"
 #include "common/RunGuard.h"
 #include "common/SafePath.h"
+#include "common/SpooledFile.h"
 
 namespace brisko::enginelib {
 
@@ -37,7 +39,8 @@ struct ExistingTarget {
 // folder and opens each folder below it one level at a time without following symbolic links, so
 // nothing is ever created, written or changed through a link: neither one the user had, nor one an
 // earlier entry or an earlier archive made. The folder itself may be reached through links (the user
-// chose it). Folders are opened or created once and kept open (a bounded number at a time).
+// chose it). Folders are opened or created once and kept open (at most 256 at a time, and at most a
+// quarter of the process's descriptor limit).
 //
 // Modes follow FileModes: set-id bits dropped, the umask applied, the owner keeps read and write.
 // Devices, FIFOs and sockets are never created: there is no operation for them.
@@ -47,11 +50,12 @@ struct ExistingTarget {
 //
 // The disk is never filled: a file is not begun, and one being written is stopped (NoRoom), when it
 // would leave less free space on the destination's file system than the reserve, 5% of the file
-// system or 1 GiB, whichever is smaller. Free space is asked of the file system for every MiB
-// written (a file counts at least a block) and whenever the last answer leaves too little.
+// system or 1 GiB, whichever is smaller (see RoomBudget: every file of the object, spooled ones
+// included, counts against one budget).
 //
-// Not safe against other processes rearranging the tree while it works; safe against anything an
-// archive can contain.
+// One thread at a time uses the object, except beginSpooled, which any thread may call while the
+// object lives. Not safe against other processes rearranging the tree while it works; safe against
+// anything an archive can contain.
 class Destination {
 public:
     // Opens `folder`, which must exist. Check isOpen(); error() tells why not. `guard` (may be null)
@@ -66,7 +70,9 @@ public:
     int error() const { return m_error; }
 
     // What is at `path` now, without following a link there. Refused when a folder on the way is a
-    // link, Conflict when it is not a folder; a missing folder on the way means Kind::None.
+    // link, Conflict when it is not a folder; a missing folder on the way means Kind::None. In a folder
+    // this object created, whatever it did not put there itself is known to be missing without asking
+    // the file system.
     Outcome lookup(const SafePath& path, ExistingTarget& target);
 
     // Makes the folder `path` and any missing folders above it; `created` tells whether `path` itself
@@ -85,6 +91,27 @@ public:
     // unnamed until it is whole; temporaries that dead processes left in a folder are removed when a
     // file is first begun there.
     void useNamedTemporaries() { m_unnamed = false; }
+    // Whether files are made unnamed (see PendingFile) as far as the object knows; spooled files need it.
+    bool unnamedFiles() const { return m_unnamed; }
+
+    // Safe on any thread: starts a file that has no place yet (see SpooledFile), unnamed in the
+    // destination folder, with the mode fileMode gives `archivedMode`. `buffer` (`capacity` bytes) is
+    // lent to the file until it is sealed. `declaredSize` as in beginFile. NoRoom when it does not fit
+    // above the reserve; Failed when the file system refuses (file.error(): EOPNOTSUPP and the like
+    // where it cannot keep a file unnamed).
+    Outcome beginSpooled(mode_t archivedMode, std::uint64_t declaredSize, char* buffer, std::size_t capacity,
+                         SpooledFile& file) const;
+
+    // Makes the folders above `path` that are missing, as beginFile does before a file is begun there.
+    Outcome makeFoldersFor(const SafePath& path);
+
+    // Puts the sealed spooled `file` at `path` the way PendingFile::commit puts a file begun there with
+    // beginFile: missing folders above it made, a file or link at the name replaced, never a folder
+    // (Failed, EISDIR), never a protected file (Protected). `archivedMode` and `mtime` are what the
+    // file is to have; a file sealed otherwise is corrected. Where the file system cannot give the
+    // file its name (another mount below the destination), a copy is written there instead. Done, or
+    // an outcome as in beginFile and commit (error() for Failed). The spooled file is dropped either way.
+    Outcome placeSpooled(const SafePath& path, SpooledFile& file, mode_t archivedMode, const timespec& mtime);
 
     // Makes `path` a symbolic link to `target`, replacing a file or link already there (never a
     // folder: Conflict; never a protected file: Protected). The target is checked with checkLinkTarget
@@ -114,9 +141,11 @@ private:
     bool createTemp(std::string& name, const std::function<int(const char*)>& make);
     std::string nextTempName();
     bool isProtected(int folder, const std::string& name);
-    // Whether `bytes` more fit above the reserve on the file system of `fd`; with `use` they count
-    // as written.
-    bool haveRoom(int fd, std::uint64_t bytes, bool use);
+    pid_t pid();
+    // Notes that this object put `path` in place, when it is in a folder the object created.
+    void madeHere(std::string_view folder, std::string_view path);
+    // Writes the data of the open file `source` to `path` as a new file (beginFile and commit).
+    Outcome copyFile(int source, const SafePath& path, mode_t archivedMode, const timespec& mtime);
     // Tells the guard why the writer turned an entry down (NoRoom, Protected).
     void refused(const SafePath& path, Outcome outcome);
     // Puts a finished file under `target` in `folder`: an unnamed one (`tempName` empty) is linked
@@ -127,8 +156,10 @@ private:
     int m_root = -1;
     int m_error = 0;
     mode_t m_umask = 022;
+    std::size_t m_maxOpenFolders;
     std::unordered_map<std::string, int> m_folders; // open descriptors by relative path
     std::unordered_set<std::string> m_created;      // folders made here
+    std::unordered_set<std::string> m_madeInCreated; // what this object put in the folders it made
     struct FolderAttributes {
         std::string path;
         mode_t mode;
@@ -138,13 +169,11 @@ private:
     std::unique_ptr<char[]> m_buffer;
     bool m_bufferLent = false;
     int m_openFiles = 0; // pending files, which borrow folder descriptors
-    pid_t m_pid;
+    pid_t m_pid = 0; // asked when a temporary name first needs it
     unsigned long m_tempCounter = 0;
     const RunGuard* m_guard = nullptr;
     bool m_unnamed = true;                          // files start unnamed (O_TMPFILE) while that works
-    bool m_roomKnown = false;
-    std::uint64_t m_room = 0;                       // above the reserve, at the last look less what was written since
-    std::uint64_t m_usedSinceLook = 0;
+    mutable RoomBudget m_room;                      // shared with the spooled files, on any thread
     std::unordered_set<std::string> m_swept;        // folders cleared of dead runs' temporaries
 };
 

@@ -10,28 +10,6 @@
 
 namespace brisko::enginelib {
 
-namespace {
-
-// How much a file may grow between two looks at the destination's free space.
-constexpr std::uint64_t kRoomCheck = std::uint64_t(1) << 20;
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-} // namespace
-
 PendingFile::~PendingFile() {
     abandon();
 }
@@ -42,48 +20,22 @@ bool PendingFile::fail(int error) {
     return false;
 }
 
-bool PendingFile::flush() {
-    if (m_used > 0 && !writeAll(m_fd, m_buffer, m_used)) {
-        return false;
-    }
-    m_used = 0;
-    return true;
-}
-
 bool PendingFile::write(const void* data, std::size_t size) {
     if (m_fd < 0) {
         return false;
     }
-    m_unchecked += size;
-    if (m_unchecked >= kRoomCheck) {
-        const std::uint64_t bytes = m_unchecked;
-        m_unchecked = 0;
-        if (!m_owner->haveRoom(m_fd, bytes, true)) {
-            m_owner->refused(m_path, Outcome::NoRoom);
-            return fail(ENOSPC);
-        }
-        if (m_owner->m_guard != nullptr && !m_owner->m_guard->keepGoing()) {
-            return fail(ECANCELED);
-        }
+    const FileOutput::Result result = m_output.append(m_owner->m_room, m_owner->m_guard, data, size);
+    if (result == FileOutput::Result::NoRoom) {
+        m_owner->refused(m_path, Outcome::NoRoom);
     }
-    const char* bytes = static_cast<const char*>(data);
-    if (m_used + size > m_capacity && !flush()) {
-        return fail(errno);
-    }
-    // Large blocks go straight to the file; copying them would only cost time.
-    if (size >= m_capacity / 2) {
-        return writeAll(m_fd, bytes, size) || fail(errno);
-    }
-    std::memcpy(m_buffer + m_used, bytes, size);
-    m_used += size;
-    return true;
+    return result == FileOutput::Result::Written || fail(FileOutput::errorOf(result));
 }
 
 Outcome PendingFile::commit(const timespec& mtime) {
     if (m_fd < 0) {
         return Outcome::Failed;
     }
-    if (!flush()) {
+    if (!m_output.flush()) {
         fail(errno);
         return Outcome::Failed;
     }
@@ -112,6 +64,7 @@ Outcome PendingFile::commit(const timespec& mtime) {
         abandon();
         return placed;
     }
+    m_owner->madeHere(m_path.folder(), m_path.text());
     abandon(); // nothing left to remove; closes an unnamed file, releases the folder and the buffer
     return Outcome::Done;
 }
@@ -128,14 +81,12 @@ void PendingFile::abandon() {
     m_tempName.clear();
     if (m_owner != nullptr) {
         --m_owner->m_openFiles;
-        if (m_buffer != nullptr) {
+        if (m_output.buffered()) {
             m_owner->m_bufferLent = false;
         }
     }
     m_owner = nullptr;
-    m_buffer = nullptr;
-    m_capacity = 0;
-    m_used = 0;
+    m_output.release();
 }
 
 } // namespace brisko::enginelib

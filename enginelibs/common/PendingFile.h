@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/types.h>
 
+#include "common/FileOutput.h"
 #include "common/SafePath.h"
 
 namespace brisko::enginelib {
@@ -51,7 +52,6 @@ public:
 private:
     friend class Destination;
 
-    bool flush();
     bool fail(int error);
 
     Destination* m_owner = nullptr; // lends its folder descriptor and its write buffer while open
@@ -60,11 +60,8 @@ private:
     std::string m_tempName; // empty while the file has no name
     std::string m_targetName;
     SafePath m_path;
-    std::uint64_t m_unchecked = 0; // written since the destination last looked at the free space
     mode_t m_fixMode = 0; // the mode to set at commit when the umask denies the owner; 0 = none
-    char* m_buffer = nullptr;
-    std::size_t m_capacity = 0;
-    std::size_t m_used = 0;
+    FileOutput m_output; // through m_owner's write buffer when it was free
     int m_error = 0;
 };
 

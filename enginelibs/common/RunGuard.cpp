@@ -59,3 +59,11 @@ void RunGuard::entryFailed(const std::string& entry, const char* reason) const {
 }
 
 } // namespace brisko::enginelib
+
+namespace brisko::enginelib {
+
+bool RunGuard::keepGoing() const {
+    return m_keepGoing == nullptr || m_keepGoing(m_userData) != 0;
+}
+
+} // namespace brisko::enginelib

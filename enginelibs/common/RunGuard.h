@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -8,6 +9,9 @@
 #include "api/briskoguard.h"
 
 namespace brisko::enginelib {
+
+// How much of an entry's data is written between two questions to the caller's KeepGoing callback.
+inline constexpr std::uint64_t kKeepGoingInterval = std::uint64_t(1) << 20;
 
 // The caller's guard as an engine keeps it (see api/briskoguard.h): the files that no entry may
 // replace, and where to report the archive files the engine opens. Without one nothing is protected
@@ -27,8 +31,9 @@ public:
     // Reports an entry the writer turned down for a reason of the run, in a few words.
     void entryFailed(const std::string& entry, const char* reason) const;
 
-    // Whether the caller lets the entry being written go on; from any thread.
-    bool keepGoing() const { return m_keepGoing == nullptr || m_keepGoing(m_userData) != 0; }
+    // The caller's answer whether to go on writing (true without a guard or a KeepGoing callback).
+    // Safe from any thread, as the callback must be.
+    bool keepGoing() const;
 
 private:
     const BriskoFileId* m_protected = nullptr;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unistd.h>
 #include <zlib.h>
 
 #include "common/CodePage.h"
@@ -46,20 +45,6 @@ private:
     std::size_t m_size;
 };
 
-bool readAt(int fd, std::uint64_t offset, void* data, std::size_t size) {
-    auto* out = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
-        if (got <= 0) {
-            return false;
-        }
-        out += got;
-        size -= static_cast<std::size_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return true;
-}
-
 struct End {
     std::uint64_t position = 0; // of the (Zip64) end record: the directory ends there
     std::uint64_t entries = 0;
@@ -69,10 +54,10 @@ struct End {
 };
 
 // The last end record in the file's tail whose comment fits in the file.
-std::optional<End> findEnd(int fd, std::uint64_t size) {
+std::optional<End> findEnd(const ArchiveBytes& bytes, std::uint64_t size) {
     const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(size, kEndSize + kLongestComment));
     std::vector<unsigned char> buffer(tail);
-    if (tail < kEndSize || !readAt(fd, size - tail, buffer.data(), tail)) {
+    if (tail < kEndSize || !bytes.readAt(size - tail, buffer.data(), tail)) {
         return std::nullopt;
     }
     const Fields f(buffer.data(), tail);
@@ -92,7 +77,7 @@ std::optional<End> findEnd(int fd, std::uint64_t size) {
         unsigned char locator[kZip64LocatorSize];
         unsigned char record[kZip64EndSize];
         if (end.position < kZip64LocatorSize ||
-            !readAt(fd, end.position - kZip64LocatorSize, locator, sizeof locator) ||
+            !bytes.readAt(end.position - kZip64LocatorSize, locator, sizeof locator) ||
             Fields(locator, sizeof locator).le(0, 4) != kZip64LocatorSignature) {
             return std::nullopt;
         }
@@ -101,7 +86,7 @@ std::optional<End> findEnd(int fd, std::uint64_t size) {
         const std::uint64_t recorded = Fields(locator, sizeof locator).le(8, 8);
         const std::uint64_t before = end.position - kZip64LocatorSize;
         for (const std::uint64_t candidate : {recorded, before >= kZip64EndSize ? before - kZip64EndSize : before}) {
-            if (candidate + kZip64EndSize <= before && readAt(fd, candidate, record, sizeof record) &&
+            if (candidate + kZip64EndSize <= before && bytes.readAt(candidate, record, sizeof record) &&
                 Fields(record, sizeof record).le(0, 4) == kZip64EndSignature) {
                 const Fields r(record, sizeof record);
                 end.position = candidate;
@@ -165,9 +150,10 @@ std::optional<std::string> entryNameOf(std::string_view raw, std::uint16_t flags
     return std::string(raw);
 }
 
-CentralDirectory readCentralDirectory(int fd, std::uint64_t size) {
+CentralDirectory readCentralDirectory(const ArchiveBytes& bytes) {
+    const auto size = static_cast<std::uint64_t>(bytes.size());
     CentralDirectory directory;
-    const std::optional<End> end = findEnd(fd, size);
+    const std::optional<End> end = findEnd(bytes, size);
     if (!end || end->directorySize > end->position) {
         return directory;
     }
@@ -179,7 +165,7 @@ CentralDirectory readCentralDirectory(int fd, std::uint64_t size) {
     }
     const std::uint64_t prefix = start - end->directoryOffset;
     std::vector<unsigned char> buffer(static_cast<std::size_t>(end->directorySize));
-    if (!readAt(fd, start, buffer.data(), buffer.size())) {
+    if (!bytes.readAt(start, buffer.data(), buffer.size())) {
         return directory;
     }
     const Fields f(buffer.data(), buffer.size());
@@ -253,6 +239,18 @@ const char* describe(CentralDirectory::Verdict verdict) {
         return "entries overlap each other or the central directory";
     }
     return "";
+}
+
+bool describesEntry(const char* readerName, const CentralEntry& central) {
+    if (readerName == nullptr) {
+        return !central.name;
+    }
+    const auto slashed = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\\', '/');
+        return text;
+    };
+    const std::string name = slashed(readerName);
+    return name == slashed(central.rawName) || (central.name && name == slashed(*central.name));
 }
 
 } // namespace brisko::enginelib

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "unzip/ArchiveBytes.h"
+
 // The central directory of a ZIP archive as the engine reads it itself, beside the reader that
 // extracts: the reader names entries without regard to the system that made them, and quietly merges
 // entries that share their data.
@@ -45,9 +47,14 @@ struct CentralDirectory {
     std::vector<CentralEntry> entries; // in the order of their data in the file (the reader's order)
 };
 
-// Reads the central directory of the ZIP archive open as `fd` (a regular file of `size` bytes).
-CentralDirectory readCentralDirectory(int fd, std::uint64_t size);
+// Reads the central directory of the ZIP archive `bytes`.
+CentralDirectory readCentralDirectory(const ArchiveBytes& bytes);
 
 const char* describe(CentralDirectory::Verdict verdict);
+
+// Whether the reader's entry named `readerName` (null when it has no name) is the directory's
+// `central`: the reader hands out the stored name, or the Unicode path field's, with every '\' turned
+// into '/', and no name at all for one flagged as UTF-8 that is not.
+bool describesEntry(const char* readerName, const CentralEntry& central);
 
 } // namespace brisko::enginelib

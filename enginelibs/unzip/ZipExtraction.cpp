@@ -4,10 +4,13 @@
 #include <archive_entry.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sched.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -17,11 +20,8 @@ namespace brisko::enginelib {
 
 namespace {
 
-constexpr std::size_t kReadBlock = std::size_t(1) << 20;
-// A small archive is read in one block of its own size: a megabyte for every one of two thousand
-// small archives cost more than their data.
-constexpr std::size_t kSmallestReadBlock = std::size_t(64) << 10;
 // The caller's service callback keeps its window alive; a few megabytes take well under a second.
+// It is called when an entry's data passes each multiple of this, the same points whoever decodes it.
 constexpr std::int64_t kServiceInterval = std::int64_t(2) << 20;
 // A caller that answers every request with the same wrong password would otherwise loop for ever.
 constexpr int kMaxPasswordTries = 64;
@@ -31,13 +31,40 @@ constexpr int kMaxReopens = 16;
 // folder far more often than a character.
 constexpr Separators kZipSeparators = Separators::SlashAndBackslash;
 
+// Workers pay for threads, a reader each (which reads the whole directory again) and a lock per
+// entry; below this much data they cost more than they give.
+constexpr std::uint64_t kParallelBytes = std::uint64_t(8) << 20;
+// More readers walking the same headers gain nothing past a few cores' worth.
+constexpr unsigned kMostWorkers = 8;
+// Encrypted (bit 0) or strongly encrypted (bit 6).
+constexpr std::uint16_t kEncryptedFlags = 0x0041;
+
 const char* kPasswordPrompt = "Enter password: ";
 
-timespec entryTime(archive_entry* entry) {
-    if (!archive_entry_mtime_is_set(entry)) {
-        return {0, UTIME_NOW};
+// The cores this process may use, asked once: the answer costs a file read and a system call, and an
+// archive of a few small files costs little more.
+unsigned usableCores() {
+    static const unsigned cores = [] {
+        unsigned count = std::thread::hardware_concurrency();
+        // A process held to fewer cores (taskset, a container) gains nothing from more threads than those.
+        if (cpu_set_t allowed; ::sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+            count = std::min(count, static_cast<unsigned>(CPU_COUNT(&allowed)));
+        }
+        return count;
+    }();
+    return cores;
+}
+
+// BRISKO_ZIP_THREADS=n decodes with n workers whatever the archive's size (0: the calling thread
+// alone), so that the worker path can be tried on small archives; -1 when it is not set.
+int forcedWorkers() {
+    const char* text = std::getenv("BRISKO_ZIP_THREADS");
+    if (text == nullptr || *text == '\0') {
+        return -1;
     }
-    return {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)};
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return *end == '\0' && value >= 0 ? static_cast<int>(std::min<long>(value, kMostWorkers)) : -1;
 }
 
 std::string errorText(struct archive* reader) {
@@ -63,25 +90,20 @@ std::string methodOf(struct archive* reader) {
                : "Unknown";
 }
 
-// Whether the reader's entry is the directory's `central`: the reader hands out the stored name, or
-// the Unicode path field's, with every '\' turned into '/', and no name at all for one flagged as
-// UTF-8 that is not.
-bool describesEntry(const char* readerName, const CentralEntry& central) {
-    if (readerName == nullptr) {
-        return !central.name;
-    }
-    const auto slashed = [](std::string text) {
-        std::replace(text.begin(), text.end(), '\\', '/');
-        return text;
-    };
-    const std::string name = slashed(readerName);
-    return name == slashed(central.rawName) || (central.name && name == slashed(*central.name));
-}
-
 } // namespace
 
 Utf8Locale::Utf8Locale() {
-    m_utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
+    // Made once while the library is loaded: making it reads a dozen locale files, several times the
+    // calls of extracting a small archive.
+    static const struct Shared {
+        locale_t locale = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
+        ~Shared() {
+            if (locale != nullptr) {
+                freelocale(locale);
+            }
+        }
+    } utf8;
+    m_utf8 = utf8.locale;
     if (m_utf8 != nullptr) {
         m_caller = uselocale(m_utf8);
     }
@@ -90,7 +112,6 @@ Utf8Locale::Utf8Locale() {
 Utf8Locale::~Utf8Locale() {
     if (m_utf8 != nullptr) {
         uselocale(m_caller);
-        freelocale(m_utf8);
     }
 }
 
@@ -117,6 +138,7 @@ ZipExtraction::ZipExtraction(int includeCount, char** includes, int excludeCount
 }
 
 ZipExtraction::~ZipExtraction() {
+    m_decoder.reset(); // its workers read the archive's descriptor
     closeArchive();
     if (m_archiveFd >= 0) {
         ::close(m_archiveFd);
@@ -140,40 +162,26 @@ bool ZipExtraction::openFile(std::string& reason) {
         m_archiveFd = -1;
         return false;
     }
-    m_archiveSize = st.st_size;
     m_guard.fileRead(m_archivePath, st);
+    m_bytes = std::make_unique<ArchiveBytes>(m_archiveFd, st.st_size);
     return true;
 }
 
 bool ZipExtraction::openArchive() {
-    m_archive = archive_read_new();
-    if (m_archive == nullptr) {
-        throw std::bad_alloc();
-    }
-    // The seekable reader takes names and types from the central directory, which is what every
-    // other tool shows for the archive, and skips unwanted data without reading it.
-    archive_read_support_format_zip_seekable(m_archive);
     // Names come as stored; the engine reads them by its own rule (entryNameOf), which needs the
     // system that made each entry, from the central directory.
-    archive_read_set_passphrase_callback(m_archive, this, &ZipExtraction::passphraseCallback);
-    // The size only picks the buffer; the reader finds out on its own what the file really holds.
-    const std::size_t block =
-        std::clamp(static_cast<std::size_t>(m_archiveSize), kSmallestReadBlock, kReadBlock);
-    return ::lseek(m_archiveFd, 0, SEEK_SET) == 0 &&
-           archive_read_open_fd(m_archive, m_archiveFd, block) == ARCHIVE_OK;
+    m_reader = std::make_unique<ZipReader>(*m_bytes);
+    return m_reader->open(&ZipExtraction::passphraseCallback, this);
 }
 
 void ZipExtraction::closeArchive() {
-    if (m_archive != nullptr) {
-        archive_read_free(m_archive);
-        m_archive = nullptr;
-    }
+    m_reader.reset();
 }
 
 int ZipExtraction::openFailureCode() const {
     char signature[4] = {};
     // Local headers without a central directory: a ZIP that lost its end.
-    return ::pread(m_archiveFd, signature, sizeof signature, 0) == 4 && std::memcmp(signature, "PK\3\4", 4) == 0
+    return m_bytes->readAt(0, signature, sizeof signature) && std::memcmp(signature, "PK\3\4", 4) == 0
                ? kZipBroken
                : kZipNotZip;
 }
@@ -188,7 +196,7 @@ bool ZipExtraction::reopenAfter(int entries) {
     }
     archive_entry* entry = nullptr;
     for (int i = 0; i < entries; ++i) {
-        if (archive_read_next_header(m_archive, &entry) < ARCHIVE_WARN) {
+        if (archive_read_next_header(archive(), &entry) < ARCHIVE_WARN) {
             return false;
         }
     }
@@ -231,7 +239,7 @@ int ZipExtraction::run() {
     }
     if (!openArchive()) {
         const int code = openFailureCode();
-        emit("     error: " + printable(m_archivePath) + "  (" + errorText(m_archive) + ")\n");
+        emit("     error: " + printable(m_archivePath) + "  (" + errorText(archive()) + ")\n");
         closeArchive();
         return m_halted ? kZipStopped : code;
     }
@@ -245,23 +253,31 @@ int ZipExtraction::run() {
             return m_halted ? kZipStopped : kZipWriteFailed;
         }
     }
-    m_directory = readCentralDirectory(m_archiveFd, static_cast<std::uint64_t>(m_archiveSize));
+    m_directory = readCentralDirectory(*m_bytes);
     if (m_directory.verdict != CentralDirectory::Verdict::Ok) {
         brokenArchive(describe(m_directory.verdict));
         closeArchive();
         return m_halted ? kZipStopped : m_result;
     }
+    if (!listing) {
+        if (const int workers = workerCount(); workers > 0) {
+            m_decoder = std::make_unique<ParallelDecoder>(
+                *m_bytes, m_directory, *m_destination,
+                [this](std::size_t index) { return worthDecodingAhead(index); }, workers,
+                m_locale.engineLocale(), kServiceInterval);
+        }
+    }
     std::size_t done = 0;
     bool whole = false; // every entry of the directory came through the reader
     while (!m_halted) {
         archive_entry* entry = nullptr;
-        const int status = archive_read_next_header(m_archive, &entry);
+        const int status = archive_read_next_header(archive(), &entry);
         if (status == ARCHIVE_EOF) {
             whole = done == m_directory.entries.size();
             break;
         }
         if (status < ARCHIVE_WARN) {
-            brokenArchive(errorText(m_archive));
+            brokenArchive(errorText(archive()));
             break;
         }
         // The reader takes the entries in the order of their data, as the directory list is sorted.
@@ -270,12 +286,16 @@ int ZipExtraction::run() {
             brokenArchive("the entries do not match the central directory");
             break;
         }
+        m_index = done;
         if (listing) {
             listEntry(entry, *central);
         } else {
             handleEntry(entry, *central, status == ARCHIVE_WARN);
         }
         ++done;
+        if (m_decoder) {
+            m_decoder->passed(done);
+        }
         if (m_readerBroken && !m_halted && !reopenAfter(static_cast<int>(done))) {
             break;
         }
@@ -284,11 +304,42 @@ int ZipExtraction::run() {
         // Fewer entries than the directory counts came out: the archive is not whole.
         brokenArchive("the central directory lists entries that cannot be read");
     }
+    m_decoder.reset(); // stops whatever the workers still do and drops what they made
     if (m_destination) {
         m_destination->finish();
     }
     closeArchive();
     return m_result;
+}
+
+int ZipExtraction::workerCount() const {
+    if (!m_destination->unnamedFiles()) {
+        return 0; // files with temporary names in the top folder would not stay invisible
+    }
+    std::uint64_t bytes = 0;
+    std::size_t withData = 0;
+    for (const CentralEntry& entry : m_directory.entries) {
+        if ((entry.flags & kEncryptedFlags) != 0) {
+            return 0;
+        }
+        bytes += entry.uncompressedSize;
+        withData += entry.uncompressedSize > 0 ? 1 : 0;
+    }
+    if (const int forced = forcedWorkers(); forced >= 0) {
+        return forced;
+    }
+    if (withData < 2 || bytes < kParallelBytes) {
+        return 0;
+    }
+    const unsigned cores = usableCores();
+    return cores < 2 ? 0 : static_cast<int>(std::min(cores, kMostWorkers));
+}
+
+bool ZipExtraction::worthDecodingAhead(std::size_t index) const {
+    const CentralEntry& central = m_directory.entries[index];
+    SafePath path;
+    return central.name && !central.name->empty() && selected(*central.name) &&
+           sanitiseEntryName(*central.name, kZipSeparators, path) == NameVerdict::Safe;
 }
 
 bool ZipExtraction::selected(const std::string& name) const {
@@ -310,7 +361,7 @@ void ZipExtraction::listEntry(archive_entry* entry, const CentralEntry& central)
     const time_t mtime = archive_entry_mtime(entry);
     struct tm local {};
     localtime_r(&mtime, &local);
-    const std::string method = methodOf(m_archive);
+    const std::string method = methodOf(archive());
     const auto size = static_cast<unsigned long>(archive_entry_size(entry));
     const char encrypted = archive_entry_is_encrypted(entry) ? 1 : 0;
     m_locale.asCaller([&] {
@@ -327,14 +378,14 @@ void ZipExtraction::handleEntry(archive_entry* entry, const CentralEntry& centra
     m_passwordAsked = false;
     m_passwordDeclined = false;
     m_passwordTries = 0;
-    m_sinceService = 0;
+    m_serviceMarks = 0;
     if (!selected(m_entryName) || !askService(m_entryName, archive_entry_size(entry))) {
         return;
     }
     // The reader warns about a header it could not make sense of.
     if (!central.name || headerWarning || m_entryName.empty()) {
         refuse(m_entryName, !central.name   ? "name flagged as UTF-8 is not UTF-8"
-                            : headerWarning ? archive_error_string(m_archive)
+                            : headerWarning ? archive_error_string(archive())
                                             : "no name");
         return;
     }
@@ -418,15 +469,59 @@ void ZipExtraction::extractFile(archive_entry* entry, const SafePath& path) {
     if (!mayWrite(path, mtime)) {
         return;
     }
-    const bool stored = methodOf(m_archive) == "Stored";
+    const bool stored = methodOf(archive()) == "Stored";
     if (!emit((stored ? " extracting: " : "  inflating: ") + shown(path) + "\n")) {
         return;
     }
+    if (m_decoder && placeDecoded(entry, path, mtime)) {
+        return;
+    }
+    decodeHere(entry, path, mtime);
+}
+
+bool ZipExtraction::placeDecoded(archive_entry* entry, const SafePath& path, const timespec& mtime) {
+    switch (m_decoder->begin(m_index)) {
+    case ParallelDecoder::Start::Stopped:
+        stop();
+        return true;
+    case ParallelDecoder::Start::Declined:
+        if (m_decoder->givenUp()) {
+            m_decoder.reset(); // from here on this thread reads alone, with nothing of the workers' left
+        }
+        return false;
+    case ParallelDecoder::Start::Begun:
+        break;
+    }
+    // The data starts well: the folders are made where beginFile would make them, before any of it is
+    // written, so that a name in the way is reported at the same point.
+    if (const Outcome made = m_destination->makeFoldersFor(path); made != Outcome::Done) {
+        fail(made, path);
+        return true;
+    }
+    SpooledFile file;
+    const auto mark = [&](int count) { return askService(m_entryName, count * kServiceInterval); };
+    switch (m_decoder->take(m_index, m_serviceMarks, mark, file)) {
+    case ParallelDecoder::Take::Stopped:
+        stop(); // already, when the caller's service callback said so
+        return true;
+    case ParallelDecoder::Take::Declined:
+        if (m_decoder->givenUp()) {
+            m_decoder.reset();
+        }
+        return false;
+    case ParallelDecoder::Take::Whole:
+        break;
+    }
+    fail(m_destination->placeSpooled(path, file, archive_entry_perm(entry), mtime), path);
+    return true;
+}
+
+void ZipExtraction::decodeHere(archive_entry* entry, const SafePath& path, const timespec& mtime) {
     // The first block settles the password and the method before any file is made for the entry.
     const void* block = nullptr;
     std::size_t size = 0;
     la_int64_t offset = 0;
-    int status = archive_read_data_block(m_archive, &block, &size, &offset);
+    int status = archive_read_data_block(archive(), &block, &size, &offset);
     if (status != ARCHIVE_OK && status != ARCHIVE_EOF) {
         dataFailed(status, path);
         return;
@@ -444,7 +539,7 @@ void ZipExtraction::extractFile(archive_entry* entry, const SafePath& path) {
         if (!copyData(path, file, block, size, offset, written)) {
             return;
         }
-        status = archive_read_data_block(m_archive, &block, &size, &offset);
+        status = archive_read_data_block(archive(), &block, &size, &offset);
     }
     // The reader checks the CRC and the sizes when it reaches the end; anything but a clean end
     // leaves the file unwritten.
@@ -472,10 +567,10 @@ bool ZipExtraction::copyData(const SafePath& path, PendingFile& file, const void
         return false;
     }
     written += static_cast<std::int64_t>(size);
-    m_sinceService += static_cast<std::int64_t>(size);
-    if (m_sinceService >= kServiceInterval) {
-        m_sinceService = 0;
-        if (!askService(m_entryName, written)) {
+    // Marks a worker reported already for this entry are not reported again.
+    while (written >= (m_serviceMarks + 1) * kServiceInterval) {
+        ++m_serviceMarks;
+        if (!askService(m_entryName, m_serviceMarks * kServiceInterval)) {
             return false;
         }
     }
@@ -575,6 +670,10 @@ void ZipExtraction::fail(Outcome outcome, const SafePath& path) {
 }
 
 void ZipExtraction::writeFailed(const SafePath& path, int error) {
+    if (error == ECANCELED) {
+        stop(); // the guard's KeepGoing said no: a stop by the caller, not a failure
+        return;
+    }
     fault(kZipWriteFailed);
     // The writer stops at its reserve before the disk is full: no space is what that means here.
     emit("     error: " + shown(path) + "  (" + (error == ENOSPC ? "not enough free space" : std::strerror(error)) +
@@ -591,7 +690,7 @@ void ZipExtraction::dataFailed(int status, const SafePath& path) {
              (m_passwordDeclined ? "  (no password)\n" : "  (incorrect password)\n"));
         return;
     }
-    const std::string reason = errorText(m_archive);
+    const std::string reason = errorText(archive());
     if (status == ARCHIVE_FAILED) {
         // The reader fails an entry it can skip for an unknown method or encryption.
         fault(kZipUnsupported);

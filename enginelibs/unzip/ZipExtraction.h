@@ -12,7 +12,10 @@
 #include "api/unzip32.h"
 #include "common/Destination.h"
 #include "common/RunGuard.h"
+#include "unzip/ArchiveBytes.h"
 #include "unzip/CentralDirectory.h"
+#include "unzip/ParallelDecoder.h"
+#include "unzip/ZipReader.h"
 
 struct archive;
 struct archive_entry;
@@ -57,6 +60,9 @@ public:
         return call();
     }
 
+    // The locale the engine's own threads run in (null: the caller's stays in force).
+    locale_t engineLocale() const { return m_utf8; }
+
 private:
     locale_t m_utf8 = nullptr;
     locale_t m_caller = nullptr;
@@ -64,6 +70,16 @@ private:
 
 // One call of Wiz_SingleEntryUnzip: it owns every bit of state of that call, so calls never share
 // anything. Reads the archive with libarchive and writes through a Destination.
+//
+// Extracting, the calling thread goes through the entries in archive order and does everything a
+// caller can see: callbacks, names and checks, folders and links, the duplicate policy, placing files,
+// result codes. Worker threads (see ParallelDecoder) may decode file entries ahead of it; it takes their
+// files in order, and decodes an entry itself whenever a worker did not deliver it whole. So what the
+// caller sees (lines, prompts, files, result) is the same with workers or without. There are none for
+// listing, for an archive with encrypted entries (passwords are asked on the calling thread, in
+// order), where files cannot be made unnamed, and for archives too small to gain from them: fewer than
+// two entries with data, or few bytes in all. BRISKO_ZIP_THREADS=n in the environment forces n
+// workers (0: none) whatever the archive's size, so that tests can run the worker path on small ones.
 class ZipExtraction {
 public:
     // The pointers must stay valid while run() works. `callbacks` and `guard` may be null.
@@ -86,8 +102,14 @@ private:
     bool openFile(std::string& reason);
     bool openArchive();
     void closeArchive();
+    struct archive* archive() const { return m_reader != nullptr ? m_reader->archive() : nullptr; }
     int openFailureCode() const;
     bool reopenAfter(int entries);
+
+    // How many workers decode ahead of this thread (0: none), and whether entry `index` is one they
+    // should decode (called on their threads: reads only what stays as it is while they run).
+    int workerCount() const;
+    bool worthDecodingAhead(std::size_t index) const;
 
     bool selected(const std::string& name) const;
     void listEntry(archive_entry* entry, const CentralEntry& central);
@@ -95,6 +117,10 @@ private:
     void extractFolder(archive_entry* entry, const SafePath& path);
     void extractLink(archive_entry* entry, const SafePath& path);
     void extractFile(archive_entry* entry, const SafePath& path);
+    // Places the entry's file as a worker decoded it. False when this thread is to decode it itself;
+    // nothing was reported for it then but service calls, which are not repeated.
+    bool placeDecoded(archive_entry* entry, const SafePath& path, const timespec& mtime);
+    void decodeHere(archive_entry* entry, const SafePath& path, const timespec& mtime);
     // Whether the entry may be written at `path`: nothing there, or the duplicate policy says
     // replace. Reports a conflict or a lookup failure itself.
     bool mayWrite(const SafePath& path, const timespec& mtime);
@@ -123,14 +149,14 @@ private:
     USERFUNCTIONS m_callbacks{};
     std::string m_archivePath;
     int m_archiveFd = -1;
-    std::int64_t m_archiveSize = 0;
+    std::unique_ptr<ArchiveBytes> m_bytes; // of m_archiveFd, for every reader of this call
     RunGuard m_guard;
     std::string m_destinationText; // as the caller wrote it, for progress lines
     Duplicates m_duplicates;
     bool m_replaceAll = false;
     bool m_replaceNone = false;
 
-    struct archive* m_archive = nullptr;
+    std::unique_ptr<ZipReader> m_reader;
     std::unique_ptr<Destination> m_destination;
     int m_result = kZipOk;
     bool m_halted = false;       // stop reading: stopped by the caller, disk full, archive unreadable
@@ -138,13 +164,17 @@ private:
     int m_reopens = 0;
 
     CentralDirectory m_directory;
+    std::size_t m_index = 0;               // of the entry in hand, in the directory
     const CentralEntry* m_entry = nullptr; // the entry in hand
     std::string m_entryName;
     bool m_passwordAsked = false;
     bool m_passwordDeclined = false;
     int m_passwordTries = 0;
     char m_password[256] = {};
-    std::int64_t m_sinceService = 0;
+    int m_serviceMarks = 0; // service calls made inside the entry in hand
+
+    // Declared last: its workers stop before anything they use goes.
+    std::unique_ptr<ParallelDecoder> m_decoder;
 };
 
 } // namespace brisko::enginelib

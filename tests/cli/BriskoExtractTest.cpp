@@ -345,7 +345,7 @@ TEST(BriskoExtract, SigtermAbandonsTheEntryInHandInEveryFormat) {
 
         const pid_t pid = StartProcess({BRISKO_EXTRACT, in.path()}, home.environment());
         ASSERT_GT(pid, 0);
-        ASSERT_TRUE(WaitUntilWritingBelow(pid, in / "big", 60)) << "the large entry was never seen being written";
+        ASSERT_TRUE(WaitUntilWritingBelow(pid, in.path(), 60)) << "the large entry was never seen being written";
         kill(pid, SIGSTOP);
         kill(pid, SIGTERM);
         const auto sent = std::chrono::steady_clock::now();

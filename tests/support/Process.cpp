@@ -116,7 +116,8 @@ bool WaitUntilWritingBelow(pid_t pid, const std::string& folder, double timeoutS
     const auto writing = [&] {
         std::error_code error;
         for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-            if (std::filesystem::read_symlink(fd.path(), error).string().starts_with(folder + "/")) {
+            const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+            if (target.starts_with(folder + "/") && target.ends_with(" (deleted)")) {
                 return true;
             }
         }

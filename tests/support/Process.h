@@ -32,8 +32,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
                          double timeoutSeconds, const std::function<void()>& whileRunning = {},
                          const ProcessOptions& options = {});
 
-// Waits until process `pid` holds a file open below `folder` (an entry being written there); false
-// after `timeoutSeconds`.
+// Waits until process `pid` holds an unnamed file open in `folder` or below it (an entry being written:
+// the engines keep a file unnamed until it is whole, in its own folder or, decoded on a worker thread,
+// in the destination); false after `timeoutSeconds`.
 bool WaitUntilWritingBelow(pid_t pid, const std::string& folder, double timeoutSeconds);
 
 } // namespace brisko::test

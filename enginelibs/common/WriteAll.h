@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <unistd.h>
+
+namespace brisko::enginelib {
+
+// Writes all of `data` to `fd`, going on after short writes and interruptions. False on an error
+// (errno tells which).
+inline bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace brisko::enginelib
