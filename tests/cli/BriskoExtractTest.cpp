@@ -96,7 +96,7 @@ struct Home {
 
 ProcessResult Extract(const Home& home, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), BRISKO_EXTRACT);
-    return RunProcess(arguments, home.environment(), 120, {}, {.workingFolder = {}, .captureOutput = true});
+    return RunProcess(arguments, home.environment(), 120, {.workingFolder = {}, .captureOutput = true});
 }
 
 TEST(BriskoExtract, EachOptionOverridesWhatTheOptionsWindowStored) {

@@ -13,7 +13,7 @@
 #include "api/unzip32.h"
 
 // ZIP archives made by the tests, the engine called as the program calls it, and folder snapshots to
-// compare what it left.
+// compare what it left. Shared with the batch, command-line, hostile and install tests.
 namespace brisko::test {
 
 inline constexpr time_t kFixtureTime = 1600000000; // 2020-09-13, a UTC time the archives carry
@@ -31,7 +31,6 @@ struct ZipOptions {
     std::string compression = "deflate"; // or "store"
     std::string encryption;              // "", "zipcrypt" or "aes256"
     std::string passphrase;
-    bool cp437Names = false; // names without the UTF-8 flag, in the DOS code page
 };
 
 // Writes the archive with libarchive's writer, names taken as UTF-8 and kept as given.
@@ -62,12 +61,17 @@ struct Node {
 };
 std::map<std::string, Node> Snapshot(const std::string& folder);
 
-// Every entry below `root`, for checks that nothing appeared outside a destination.
+// Every entry below `root`, sorted.
 std::vector<std::string> ListTree(const std::string& root);
+// How many entries a folder holds now (/proc/self/fd: open descriptors; /proc/self/task: threads).
+int CountEntries(const std::string& folder);
+
+// `size` bytes that deflate shrinks but not to nothing, different for each seed.
+std::string Patterned(std::size_t size, unsigned seed);
 
 // The engine's answers, scripted, and what it asked and printed.
 struct EngineScript {
-    std::vector<int> replaceAnswers;                               // used in order; 100 when they run out
+    std::vector<int> replaceAnswers;                               // used in order; "no" when they run out
     std::vector<std::optional<std::string>> passwords;             // nullopt = decline; declines when out
     std::function<int(const std::string&, unsigned long)> service; // null = always go on
     int stopPrintingAt = -1; // the print callback answers 1 on this line (0-based)
@@ -83,18 +87,11 @@ enum class Duplicates { Never, Always, Newer, Prompt };
 // Calls Wiz_SingleEntryUnzip as the program does, with the duplicate fields of `duplicates`; with a
 // `guard`, Wiz_SingleEntryUnzipGuarded.
 int RunEngine(const std::string& archive, const std::string& destination, Duplicates duplicates,
-              EngineScript& script, int nvflag = 0, const BriskoGuard* guard = nullptr);
+              EngineScript& script, const BriskoGuard* guard = nullptr);
 
 // Runs Debian's unzip (-o, -P when a password is given) into `destination` under a UTF-8 locale.
 // Returns its exit status, or -1 when unzip is not installed.
 int RunUnzip(const std::string& archive, const std::string& destination, const std::string& password = {});
 bool HaveUnzip();
-
-// The content of every file entry as libarchive's reader sees it, by name.
-std::map<std::string, std::string> ReadWithLibarchive(const std::string& archive,
-                                                      const std::string& passphrase = {});
-
-// CP437 bytes to UTF-8.
-std::string Cp437ToUtf8(const std::string& bytes);
 
 } // namespace brisko::test

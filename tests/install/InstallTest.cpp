@@ -32,7 +32,7 @@ struct Result {
 };
 Result Command(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
            const std::string& workingFolder = {}) {
-    const ProcessResult run = RunProcess(argv, environment, 60, {}, {workingFolder, true, true});
+    const ProcessResult run = RunProcess(argv, environment, 60, {workingFolder, true, true});
     return {run.exitStatus, run.output};
 }
 

@@ -146,7 +146,7 @@ std::optional<std::string> DesktopSession::xdotool(const std::vector<std::string
     // Killed after a while: a tool that hangs on a busy display must not hang the test.
     ProcessOptions options;
     options.captureOutput = options.searchPath = true;
-    const ProcessResult run = RunProcess(argv, {"DISPLAY=" + m_display}, 20, {}, options);
+    const ProcessResult run = RunProcess(argv, {"DISPLAY=" + m_display}, 20, options);
     return run.exitStatus == 0 ? std::optional(run.output) : std::nullopt;
 }
 
@@ -211,7 +211,7 @@ int DesktopSession::height(unsigned long window) const {
 
 bool DesktopSession::screenshot(const std::string& path) const {
     return RunProcess(
-               {"import", "-display", m_display, "-window", "root", path}, {}, 30, {},
+               {"import", "-display", m_display, "-window", "root", path}, {}, 30,
                {.workingFolder = {}, .captureOutput = false, .captureErrors = false, .searchPath = true})
                .exitStatus == 0;
 }

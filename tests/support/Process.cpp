@@ -63,8 +63,7 @@ pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::
 }
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                         double timeoutSeconds, const std::function<void()>& whileRunning,
-                         const ProcessOptions& options) {
+                         double timeoutSeconds, const ProcessOptions& options) {
     ProcessResult result;
     int output = -1;
     const pid_t child = StartProcess(argv, environment, options, &output);
@@ -92,9 +91,6 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
             waitpid(child, &status, 0);
             result.timedOut = true;
             break;
-        }
-        if (whileRunning) {
-            whileRunning();
         }
         std::this_thread::sleep_for(pause);
     }

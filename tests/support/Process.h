@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -26,11 +25,10 @@ struct ProcessOptions {
 pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                    const ProcessOptions& options = {}, int* output = nullptr);
 
-// Starts a program as StartProcess does and waits for it. While it runs, `whileRunning` is called
-// every few tens of milliseconds. After `timeoutSeconds` the program is killed and timedOut is set.
+// Starts a program as StartProcess does and waits for it. After `timeoutSeconds` the program is killed
+// and timedOut is set.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                         double timeoutSeconds, const std::function<void()>& whileRunning = {},
-                         const ProcessOptions& options = {});
+                         double timeoutSeconds, const ProcessOptions& options = {});
 
 // Waits until process `pid` holds an unnamed file open in `folder` or below it (an entry being written:
 // the engines keep a file unnamed until it is whole, in its own folder or, decoded on a worker thread,
