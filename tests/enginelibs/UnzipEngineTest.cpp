@@ -8,7 +8,7 @@
 // - a password that does not fit not asked again, a fitting one asked again, a declined entry written
 //   or failing the others (classic and AES)
 // - a stop asked inside a large entry, or by the print callback, leaving a partial file or harming the
-//   old one; the missing destination not failing
+//   old one
 // - a damaged archive (a CRC, a broken deflate stream, cut short, not a ZIP) leaving a file of the
 //   damaged entry, stopping the entries after it, or giving the wrong code
 // - a name read other than by the system that made it (UTF-8 flag, Unicode path field and its CRC,
@@ -64,19 +64,18 @@ TEST_F(UnzipEngineTest, AppliesTheDuplicatePolicyAndAnswersForAll) {
     const struct {
         Duplicates duplicates;
         time_t existingTime;
-        std::vector<int> answers;
-        std::size_t asked;
+        std::vector<int> answers; // each asked for once
         const char* contents; // of 1, 2 and 3: N new, o old
         std::string firstLine;
     } cases[] = {
-        {Duplicates::Never, kFixtureTime - 100, {}, 0, "ooo", exists},
-        {Duplicates::Always, kFixtureTime + 100, {}, 0, "NNN", inflating},
-        {Duplicates::Newer, kFixtureTime - 3, {}, 0, "NNN", inflating},
-        {Duplicates::Newer, kFixtureTime - 2, {}, 0, "ooo", newer},
-        {Duplicates::Prompt, kFixtureTime, {UNZ_REPLACE_ALL}, 1, "NNN", inflating},
-        {Duplicates::Prompt, kFixtureTime, {UNZ_REPLACE_NONE}, 1, "ooo", exists},
-        {Duplicates::Prompt, kFixtureTime, {UNZ_REPLACE_YES, UNZ_REPLACE_NO, UNZ_REPLACE_YES}, 3, "NoN", inflating},
-        {Duplicates::Prompt, kFixtureTime, {UNZ_REPLACE_NO, UNZ_REPLACE_ALL}, 2, "oNN", exists},
+        {Duplicates::Never, kFixtureTime - 100, {}, "ooo", exists},
+        {Duplicates::Always, kFixtureTime + 100, {}, "NNN", inflating},
+        {Duplicates::Newer, kFixtureTime - 3, {}, "NNN", inflating},
+        {Duplicates::Newer, kFixtureTime - 2, {}, "ooo", newer},
+        {Duplicates::Prompt, kFixtureTime, {UNZ_REPLACE_ALL}, "NNN", inflating},
+        {Duplicates::Prompt, kFixtureTime, {UNZ_REPLACE_NONE}, "ooo", exists},
+        {Duplicates::Prompt, kFixtureTime, {UNZ_REPLACE_YES, UNZ_REPLACE_NO, UNZ_REPLACE_YES}, "NoN", inflating},
+        {Duplicates::Prompt, kFixtureTime, {UNZ_REPLACE_NO, UNZ_REPLACE_ALL}, "oNN", exists},
     };
     WriteZip(m_zip, {{"1", "N"}, {"2", "N"}, {"3", "N"}});
     for (const auto& c : cases) {
@@ -91,7 +90,7 @@ TEST_F(UnzipEngineTest, AppliesTheDuplicatePolicyAndAnswersForAll) {
         script.replaceAnswers = c.answers;
         EXPECT_EQ(RunEngine(m_zip, folder, c.duplicates, script), 0);
         EXPECT_EQ(ReadFile(folder + "/1") + ReadFile(folder + "/2") + ReadFile(folder + "/3"), c.contents);
-        EXPECT_EQ(script.replaceAsked.size(), c.asked);
+        EXPECT_EQ(script.replaceAsked.size(), c.answers.size());
         ASSERT_EQ(script.lines.size(), 3u);
         EXPECT_EQ(script.lines[0], c.firstLine + folder + "/1\n");
     }
@@ -127,19 +126,9 @@ TEST_F(UnzipEngineTest, AsksAgainForAPasswordThatDoesNotFitAndSkipsADeclinedEntr
     }
 }
 
-// Stopping inside an entry is a matter of the workers' test, with the calling thread alone too.
-TEST_F(UnzipEngineTest, AStopFromThePrintCallbackOrAMissingDestinationWritesNothing) {
-    WriteZip(m_zip, {{"a.txt", "a"}, {"b.txt", "b"}});
-    const std::string folder = out();
-    EngineScript script;
-    script.stopPrintingAt = 0;
-    EXPECT_EQ(RunEngine(m_zip, folder, Duplicates::Always, script), 80);
-    EXPECT_EQ(ListTree(folder), Names{});
-    EXPECT_EQ(RunEngine(m_zip, m_root / "missing", Duplicates::Always, script), 50);
-}
-
-// Damage, entries that share their data (the overlap bomb), an end record counting wrong and type
-// conflicts: each with its code, and nothing of a failed entry left.
+// Damage, entries that share their data (the overlap bomb), an end record counting wrong, type
+// conflicts and a stop by the print callback: each with its code, and nothing of a failed entry left.
+// (A stop inside an entry is the workers' test's, with the calling thread alone too.)
 TEST_F(UnzipEngineTest, FailingArchivesGiveTheirCodeAndLeaveOnlyWholeEntries) {
     const auto zipBytes = [&](const std::vector<ZipItem>& items, const ZipOptions& options = {}) {
         WriteZip(m_zip, items, options);
@@ -150,7 +139,7 @@ TEST_F(UnzipEngineTest, FailingArchivesGiveTheirCodeAndLeaveOnlyWholeEntries) {
         return ReadFile(m_zip);
     };
     const std::string stored = zipBytes({{"a.txt", "first entry"}, {"b.txt", "hello world, stored"}, {"c.txt", "last"}},
-                                        {"store"});
+                                        {"store", "", ""});
     std::string crc = stored, deflated = zipBytes({{"a.txt", "a"}, {"b.bin", Patterned(200000, 9)}, {"c.txt", "c"}});
     crc[crc.find("hello world")] ^= 1;
     for (std::size_t i = deflated.find("b.bin") + 1000, end = i + 64; i < end; ++i) {
@@ -165,7 +154,9 @@ TEST_F(UnzipEngineTest, FailingArchivesGiveTheirCodeAndLeaveOnlyWholeEntries) {
         std::string archive;
         int code;
         Names left;
+        int stopPrintingAt = -1;
     } cases[] = {
+        {"stopped at the first line", stored, 80, {}, 0},
         {"truncated", stored.substr(0, stored.size() / 2), 3, {}},
         {"CRC", crc, 2, {"a.txt", "c.txt"}},
         {"broken deflate stream", deflated, 3, {"a.txt", "c.txt"}},
@@ -182,6 +173,7 @@ TEST_F(UnzipEngineTest, FailingArchivesGiveTheirCodeAndLeaveOnlyWholeEntries) {
         const std::string folder = out();
         std::ofstream(m_zip, std::ios::binary | std::ios::trunc) << c.archive;
         EngineScript script;
+        script.stopPrintingAt = c.stopPrintingAt;
         EXPECT_EQ(RunEngine(m_zip, folder, Duplicates::Always, script), c.code);
         EXPECT_EQ(ListTree(folder), c.left);
     }
@@ -257,7 +249,7 @@ TEST(ZipJourney, EachDestinationModeGivesWhatUnzipGives) {
                                      {"x/", "", Kind::Folder, 0755, kFixtureTime - 86400},
                                      {"x/f.txt", "f", Kind::File, 0600, kFixtureTime + 3600}});
         WriteZip(folder + "/b.zip", {{"b/deep/er/data.bin", std::string("\0\1\2\3", 4)}, {"top.txt", "top"}},
-                 {"store"});
+                 {"store", "", ""});
     };
     const auto nodes = [](const std::string& folder) {
         std::map<std::string, std::string> out;
@@ -310,15 +302,15 @@ auto seenOf(const Seen& seen) {
     return std::tie(seen.code, seen.lines, seen.serviceCalls, seen.tree);
 }
 
-struct Setup {
+struct RunSetup {
     Duplicates duplicates = Duplicates::Always;
-    std::vector<int> answers;
-    std::vector<std::string> old; // files there before, with a time after the archive's
-    std::function<int(const std::string&, unsigned long)> service;
+    std::vector<int> answers{};
+    std::vector<std::string> old{}; // files there before, with a time after the archive's
+    std::function<int(const std::string&, unsigned long)> service{};
     const BriskoGuard* guard = nullptr;
 };
 
-Seen run(const char* threads, const std::string& zip, const std::string& out, const Setup& setup = {}) {
+Seen run(const char* threads, const std::string& zip, const std::string& out, const RunSetup& setup = {}) {
     std::filesystem::remove_all(out);
     std::filesystem::create_directories(out);
     for (const std::string& name : setup.old) {
@@ -379,7 +371,7 @@ TEST_F(ZipWorkersTest, ArchivesGiveWhatTheCallingThreadAloneGives) {
     items[12 + 45].data.replace(500, 11, "DAMAGE-HERE"); // many/d3/f45, of 44865 bytes
     for (const std::string compression : {"deflate", "store"}) {
         // A damaged entry among many: the calling thread finds the damage again when it comes to it.
-        WriteZip(m_zip, items, {compression});
+        WriteZip(m_zip, items, {compression, "", ""});
         std::string bytes = ReadFile(m_zip);
         const bool stored = compression == "store"; // a CRC that fails, or a deflate stream that breaks
         const std::size_t at = stored ? bytes.find("DAMAGE-HERE") : bytes.find("many/d3/f45") + 1000;
@@ -389,7 +381,7 @@ TEST_F(ZipWorkersTest, ArchivesGiveWhatTheCallingThreadAloneGives) {
         std::ofstream(m_zip, std::ios::binary | std::ios::trunc) << bytes;
         for (const Duplicates duplicates : {Duplicates::Prompt, Duplicates::Never, Duplicates::Newer}) {
             SCOPED_TRACE(compression + " " + std::to_string(static_cast<int>(duplicates)));
-            const Setup setup{duplicates, answers, {"a.txt", "d/e.txt", "many/d1/f1", "many/big.bin"}};
+            const RunSetup setup{duplicates, answers, {"a.txt", "d/e.txt", "many/d1/f1", "many/big.bin"}};
             const Seen alone = run("0", m_zip, m_alone, setup);
             EXPECT_EQ(alone.tree.count("many/d3/f45"), 0u) << "the damaged entry left no file";
             EXPECT_EQ(alone.tree.count("many/empty"), 1u) << "the entries after it came out";
@@ -413,39 +405,42 @@ TEST_F(ZipWorkersTest, StoppingMidWayReturnsAtOnceAndLeavesOnlyWholeFiles) {
         whole[item.name] = "file:" + item.data;
     }
     whole["big/3.bin"] = "file:old big/3.bin"; // never reached, or left as it was when stopped inside
-    static std::atomic<int> askedToGoOn;
-    static std::atomic<Clock::rep> refusedAt;
-    BriskoGuard stopAfterFiveMiB{};
-    stopAfterFiveMiB.KeepGoing = [](void*) {
-        if (++askedToGoOn < 5) {
-            return 1;
+    // KeepGoing is asked on the workers' threads after every MiB they write: it counts what is asked
+    // after the stop, and refuses at the ask `refuseAt` (0: never).
+    static std::atomic<int> asked, askedAfterStop, refuseAt;
+    static std::atomic<Clock::rep> stoppedAt;
+    BriskoGuard guard{};
+    guard.KeepGoing = [](void*) {
+        askedAfterStop += stoppedAt != 0;
+        if (++asked == refuseAt) {
+            stoppedAt = Clock::now().time_since_epoch().count();
         }
-        refusedAt = Clock::now().time_since_epoch().count();
-        return 0;
+        return stoppedAt == 0 ? 1 : 0;
     };
     const struct {
         const char* entry; // stop at the service call number `call` for it (1: the one before its data)
-        int call;
-        const BriskoGuard* guard;
-    } cases[] = {{"big/2.bin", 1, nullptr}, {"big/3.bin", 3, nullptr}, {"", 0, &stopAfterFiveMiB}};
+        int call, refuseAt;
+    } cases[] = {{"big/2.bin", 1, 0}, {"big/3.bin", 3, 0}, {"", 0, 5}};
     // Whatever threads the process keeps once it has had some (a sanitizer's, say) are there before
     // the runs that count.
     run("3", m_zip, m_workers);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.entry);
         int calls = 0;
-        askedToGoOn = 0;
+        asked = askedAfterStop = stoppedAt = 0;
+        refuseAt = c.refuseAt;
         const auto service = [&](const std::string& entry, unsigned long) {
             if (entry == c.entry && ++calls == c.call) {
-                refusedAt = Clock::now().time_since_epoch().count();
+                stoppedAt = Clock::now().time_since_epoch().count();
                 return 1;
             }
             return 0;
         };
         const int descriptors = CountEntries("/proc/self/fd"), threads = CountEntries("/proc/self/task");
-        const Seen workers = run("3", m_zip, m_workers, {.old = {"big/3.bin"}, .service = service, .guard = c.guard});
+        const Seen workers = run("3", m_zip, m_workers, {.old = {"big/3.bin"}, .service = service, .guard = &guard});
         EXPECT_EQ(workers.code, 80);
-        EXPECT_LT(workers.returned - Clock::time_point(Clock::duration(refusedAt.load())), std::chrono::milliseconds(500));
+        EXPECT_LT(workers.returned - Clock::time_point(Clock::duration(stoppedAt.load())), std::chrono::milliseconds(500));
+        EXPECT_LE(askedAfterStop, 3) << "a worker went on after the stop";
         EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors);
         EXPECT_EQ(CountEntries("/proc/self/task"), threads);
         for (const auto& [name, node] : Snapshot(m_workers)) {
@@ -453,7 +448,7 @@ TEST_F(ZipWorkersTest, StoppingMidWayReturnsAtOnceAndLeavesOnlyWholeFiles) {
         }
         EXPECT_EQ(workers.tree.count("last.txt"), 0u);
         EXPECT_EQ(workers.tree.count("big/3.bin"), 1u);
-        if (c.guard == nullptr) {
+        if (c.refuseAt == 0) {
             calls = 0;
             EXPECT_EQ(seenOf(run("0", m_zip, m_alone, {.old = {"big/3.bin"}, .service = service})), seenOf(workers));
         }

@@ -70,8 +70,7 @@ int onPassword(char* buffer, int size, const char*, const char* entry) {
     if (asked >= g_script->passwords.size() || !g_script->passwords[asked]) {
         return 1;
     }
-    const std::string password = g_script->passwords[asked]->substr(0, static_cast<std::size_t>(size) - 1);
-    std::copy(password.c_str(), password.c_str() + password.size() + 1, buffer);
+    std::snprintf(buffer, static_cast<std::size_t>(size), "%s", g_script->passwords[asked]->c_str());
     return 0;
 }
 
