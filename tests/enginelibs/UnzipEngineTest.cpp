@@ -406,7 +406,8 @@ TEST_F(ZipWorkersTest, StoppingMidWayReturnsAtOnceAndLeavesOnlyWholeFiles) {
     }
     whole["big/3.bin"] = "file:old big/3.bin"; // never reached, or left as it was when stopped inside
     // KeepGoing is asked on the workers' threads after every MiB they write: it counts what is asked
-    // after the stop, and refuses at the ask `refuseAt` (0: never).
+    // after the stop, and refuses from the ask `refuseAt` on (0: never, so that a worker going on after
+    // a stop by the service callback shows).
     static std::atomic<int> asked, askedAfterStop, refuseAt;
     static std::atomic<Clock::rep> stoppedAt;
     BriskoGuard guard{};
@@ -415,7 +416,7 @@ TEST_F(ZipWorkersTest, StoppingMidWayReturnsAtOnceAndLeavesOnlyWholeFiles) {
         if (++asked == refuseAt) {
             stoppedAt = Clock::now().time_since_epoch().count();
         }
-        return stoppedAt == 0 ? 1 : 0;
+        return refuseAt == 0 || asked < refuseAt ? 1 : 0;
     };
     const struct {
         const char* entry; // stop at the service call number `call` for it (1: the one before its data)
