@@ -6,7 +6,8 @@
 //   kept, or the message/focus missing when refused;
 // - other than the ten values stored, a greyed box's 2 lost, the settings in memory changed by the boxes;
 // - Cancel, Escape or the close box storing anything or leaving help open;
-// - the text box not following its button, F1 showing another topic than the focused control's.
+// - the text box not following its button, F1 showing another topic than the focused control's;
+// - a topic of the shipped help document opening at another topic's section (anchor lost or renamed).
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -20,6 +21,7 @@
 #include "support/QtApp.h"
 #include "support/RecordingDialogs.h"
 #include "ui/ContextIDs.h"
+#include "ui/HelpViewer.h"
 #include "ui/frmOptions.h"
 
 namespace brisko::ui {
@@ -147,6 +149,28 @@ TEST_F(frmOptionsTest, TheWaysOutWithoutSaveStoreNothingAndCloseHelpAndF1ShowsTh
         EXPECT_TRUE(m_stored.empty());
         EXPECT_EQ(ProcessHelp().viewer(), nullptr);
     }
+}
+
+// Each topic with a word its own section talks about, so a topic under the wrong anchor shows.
+TEST(HelpDocument, EveryTopicOpensAtItsOwnSection) {
+    test::EnsureQApplication();
+    QWidget owner;
+    HelpSession session;
+    session.InitHelp(&owner);
+    for (const auto& [id, word] : {std::pair{kHelpContents, "Batch mode"}, {kHelpCancel, "without saving"},
+                                   {kHelpSave, "saves all the options"}, {kHelpSubfolderName, "must not be empty"},
+                                   {kHelpCreateSubfolders, "own subfolder"}, {kHelpSingleSub, "one subfolder"},
+                                   {kHelpOverwrite, "without asking"}, {kHelpPrompt, "Yes to All"},
+                                   {kHelpNewer, "is newer"}, {kHelpDoNotOverwrite, "skipped"},
+                                   {kHelpSameFolder, "right beside"}, {kHelpDelete, "trash"},
+                                   {kHelpHelpIcon, "opens this help"}, {kHelpAboutIcon, "About Brisko"}}) {
+        session.ShowHelpTopic(id);
+        ASSERT_NE(session.viewer(), nullptr) << id;
+        EXPECT_EQ(session.viewer()->currentTopic(), id);
+        EXPECT_TRUE(session.viewer()->notice().isEmpty()) << session.viewer()->notice().toStdString();
+        EXPECT_TRUE(session.viewer()->topicText(id).contains(QLatin1String(word))) << id << " " << word;
+    }
+    session.CloseHelp();
 }
 
 } // namespace
