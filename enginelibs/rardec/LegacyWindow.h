@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "rardec/BitInput.h"
 #include "rardec/Decoder.h"
 
 namespace brisko::rardec {
@@ -34,6 +35,30 @@ public:
     bool finish();
     // The output refused bytes; nothing more is written for this entry.
     bool stopped() const { return m_stopped; }
+
+    // Calls `step` (false: damaged data) until the entry begun last is whole, then hands the rest
+    // over: Ok, or why the entry ends early (input that failed or ran out, damage, a stopped output).
+    template <typename Step>
+    Status decodeEntry(BitInput& in, Step step) {
+        while (!entryDone()) {
+            if (in.failed()) {
+                return Status::ReadError;
+            }
+            if (in.overrun()) {
+                return Status::Corrupt;
+            }
+            if (stopped()) {
+                return Status::Stopped;
+            }
+            if (!step()) {
+                return Status::Corrupt;
+            }
+        }
+        if (in.failed()) {
+            return Status::ReadError;
+        }
+        return finish() ? Status::Ok : Status::Stopped;
+    }
 
 private:
     void flush();

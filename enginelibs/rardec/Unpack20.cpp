@@ -278,25 +278,9 @@ Status Rar20Decoder::decode(PackedInput& input, std::uint64_t packedSize, std::u
     if (!tables && unpackedSize != 0) {
         return Status::Corrupt;
     }
-    while (!m_window.entryDone()) {
-        if (in.failed()) {
-            return Status::ReadError;
-        }
-        if (in.overrun()) {
-            return Status::Corrupt;
-        }
-        if (m_window.stopped()) {
-            return Status::Stopped;
-        }
-        if (!step(in)) {
-            return Status::Corrupt;
-        }
-    }
-    if (in.failed()) {
-        return Status::ReadError;
-    }
-    if (!m_window.finish()) {
-        return Status::Stopped;
+    const Status status = m_window.decodeEntry(in, [&] { return step(in); });
+    if (status != Status::Ok) {
+        return status;
     }
     m_intact = tables;
     if (tables) {
