@@ -132,7 +132,7 @@ void BatchRun::RunBatch(std::string folder) {
         // An archive that holds itself (or a chain of them) would otherwise nest a level deeper on
         // every pass until the path is too long. What is left is listed, not silently dropped.
         for (const std::string& path : archives) {
-            if (IndexInList(m_state.DoneList, path) == 0 && !isLaterVolume(path)) {
+            if (!inDoneList(path) && !isLaterVolume(path)) {
                 listOnce(path, kTooDeepReason);
             }
         }
@@ -157,7 +157,7 @@ void BatchRun::RunBatch(std::string folder) {
     m_state.passFiles.protectedFiles = ProtectedFilesOf(archives);
     for (m_archiveIndex = 1; m_archiveIndex <= m_archiveCount; ++m_archiveIndex) {
         const std::string& path = archives[static_cast<std::size_t>(m_archiveIndex - 1)];
-        if (IndexInList(m_state.DoneList, path) == 0 && !isLaterVolume(path)) {
+        if (!inDoneList(path) && !isLaterVolume(path)) {
             extract(path, anyExtracted);
         }
         m_display.ProgBar(m_archiveIndex + 1, m_archiveCount, false);
@@ -173,6 +173,13 @@ void BatchRun::RunBatch(std::string folder) {
     if (settings.ZipsInZips == 1 && result.CancelRequested == records::kFalse && anyExtracted) {
         RunBatch(folder);
     }
+}
+
+bool BatchRun::inDoneList(const std::string& path) {
+    for (; m_doneCounted < m_state.DoneList.size(); ++m_doneCounted) {
+        m_done.insert(m_state.DoneList[m_doneCounted]);
+    }
+    return m_done.count(path) != 0;
 }
 
 void BatchRun::extract(const std::string& archive, bool& anyExtracted) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "batch/BatchDisplay.h"
@@ -65,6 +66,9 @@ private:
     // Lists a path as not extracted, once in the whole run.
     void listOnce(const std::string& path, const std::string& reason);
     void extract(const std::string& path, bool& anyExtracted);
+    // Whether the path is in the done list: a folder of thousands of archives would otherwise search
+    // the whole list for each of them.
+    bool inDoneList(const std::string& path);
 
     records::ProcessState& m_state;
     BatchDisplay& m_display;
@@ -73,6 +77,8 @@ private:
     platform::TrashPlaces m_trash;
     platform::FolderLock m_lock;
     std::vector<std::string> m_listed; // paths listed by listOnce
+    std::unordered_set<std::string> m_done; // the done list's first m_doneCounted paths
+    std::size_t m_doneCounted = 0;
     bool m_refused = false;
     int m_archiveCount = 0;
     int m_archiveIndex = 0;

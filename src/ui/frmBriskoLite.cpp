@@ -166,6 +166,7 @@ frmBriskoLite::LoadOutcome frmBriskoLite::Form_Load(const std::string& commandLi
     batch::BatchRun run(m_state, *this, m_dialogs, m_adapters, m_trash);
     run.RunBatch(commandLine);
     m_runFinished = true;
+    showPending();
 
     if (run.Refused()) {
         hide();
@@ -184,15 +185,37 @@ frmBriskoLite::LoadOutcome frmBriskoLite::Form_Load(const std::string& commandLi
 }
 
 void frmBriskoLite::setCurrentZipfile(const std::string& text) {
-    m_lblCurrentZipfile->setText(DisplayText(text));
+    m_pending.currentZipfile = text;
 }
 
 void frmBriskoLite::setStatus(const std::string& text) {
-    m_lblStatus->setText(DisplayText(text));
+    m_pending.status = text;
 }
 
 void frmBriskoLite::setToDir(const std::string& text) {
-    m_lblToDir->setText(DisplayText(text));
+    m_pending.toDir = text;
+}
+
+void frmBriskoLite::showPending() {
+    const auto show = [](QLabel* label, std::optional<std::string>& text) {
+        if (text) {
+            label->setText(DisplayText(*text));
+            text.reset();
+        }
+    };
+    show(m_lblCurrentZipfile, m_pending.currentZipfile);
+    show(m_lblStatus, m_pending.status);
+    show(m_lblToDir, m_pending.toDir);
+    if (!m_pending.done.isEmpty()) {
+        m_lstDone->addItems(m_pending.done);
+        m_pending.done.clear();
+    }
+    drawProgBar();
+}
+
+const QImage& frmBriskoLite::progBarImage() {
+    drawProgBar();
+    return m_progBar;
 }
 
 void frmBriskoLite::ProgBar(long currAmt, long maxAmt, bool showPercent) {
@@ -214,7 +237,16 @@ void frmBriskoLite::ProgBar(long currAmt, long maxAmt, bool showPercent) {
     }
     m_progBarText = text;
     m_progBarPercent = percent;
+    m_progBarDrawn = false;
+}
 
+void frmBriskoLite::drawProgBar() {
+    if (m_progBarDrawn) {
+        return;
+    }
+    m_progBarDrawn = true;
+    const QString& text = m_progBarText;
+    const int percent = m_progBarPercent;
     if (m_progBar.size() != m_picProgBar->size()) {
         m_progBar = QImage(m_picProgBar->size(), QImage::Format_RGB32);
     }
@@ -269,6 +301,7 @@ bool frmBriskoLite::eventsDue() {
 
 void frmBriskoLite::refresh() {
     if (eventsDue()) {
+        showPending();
         m_lblCurrentZipfile->repaint();
         m_lblStatus->repaint();
     }
@@ -276,6 +309,7 @@ void frmBriskoLite::refresh() {
 
 void frmBriskoLite::processEvents() {
     if (eventsDue()) {
+        showPending();
         QCoreApplication::processEvents();
     }
 }
@@ -287,6 +321,7 @@ void frmBriskoLite::showKindIcon(const std::string& kind) {
 }
 
 void frmBriskoLite::showWindow() {
+    showPending();
     show();
 }
 
@@ -304,7 +339,7 @@ void frmBriskoLite::addFailedArchive(const std::string& path, const std::string&
 }
 
 void frmBriskoLite::appendDone(const std::string& path) {
-    m_lstDone->addItem(DisplayText(path));
+    m_pending.done.append(DisplayText(path));
 }
 
 void frmBriskoLite::cmdCancel_Click() {

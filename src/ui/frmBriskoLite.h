@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QStringList>
+#include <optional>
 #include <string>
 
 #include "batch/BatchDisplay.h"
@@ -44,8 +46,9 @@ public:
 
     bool RunFinished() const { return m_runFinished; }
 
-    // The bar as last drawn by ProgBar, in device-independent pixels of picProgBar's size.
-    const QImage& progBarImage() const { return m_progBar; }
+    // The bar as the last call of ProgBar asked for it, in device-independent pixels of picProgBar's
+    // size (drawn now, and put on the window, if it was not yet).
+    const QImage& progBarImage();
 
     // engines::ProgressDisplay
     void setCurrentZipfile(const std::string& text) override;
@@ -53,8 +56,10 @@ public:
     void refresh() override;
     void ProgBar(long currAmt, long maxAmt, bool showPercent) override;
     // Lets events run, at most once every few hundredths of a second: the engines call it for every
-    // entry, and painting the window that often cost more than extracting small files. Labels keep
-    // the last text they were given, so the next call that runs shows the latest state.
+    // entry, and painting the window that often cost more than extracting small files. The lines,
+    // the bar and the done list are changed on the window only then (and by refresh, showWindow and
+    // the end of the run), so the next call that runs shows the latest state; in between, setting
+    // them only remembers what to show.
     void processEvents() override;
 
     // batch::BatchDisplay
@@ -78,6 +83,9 @@ protected:
 private:
     // True when the last handling of events lies far enough back; restarts the interval.
     bool eventsDue();
+    // Puts what was set since the last time on the window.
+    void showPending();
+    void drawProgBar();
 
     records::ProcessState& m_state;
     engines::Dialogs& m_dialogs;
@@ -88,6 +96,15 @@ private:
     // What the bar shows now, so that a call that would draw the same again costs nothing.
     QString m_progBarText;
     int m_progBarPercent = -1;
+    bool m_progBarDrawn = true;
+    // Set, not yet on the window: a folder of two thousand small archives sets each of them
+    // thousands of times, and a label's layout or the bar's text costs far more than remembering.
+    struct Pending {
+        std::optional<std::string> currentZipfile;
+        std::optional<std::string> status;
+        std::optional<std::string> toDir;
+        QStringList done;
+    } m_pending;
     // Since the window last handled its events or repainted its lines; see processEvents().
     QElapsedTimer m_sinceEvents;
 

@@ -77,6 +77,7 @@ TEST_F(frmBriskoLiteTest, EveryNamePassesThroughDisplayTextIntoPlainText) {
     m_window.setToDir(hostile);
     m_window.addFailedArchive(hostile);
     m_window.appendDone(hostile);
+    m_window.processEvents(); // the first call since the window opened puts everything set on it
     for (const char* label : {"lblCurrentZipfile", "lblStatus", "lblToDir"}) {
         EXPECT_EQ(control(label)->text(), shown) << label;
         EXPECT_EQ(control(label)->textFormat(), Qt::PlainText) << label;
