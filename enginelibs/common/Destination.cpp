@@ -142,6 +142,9 @@ void Destination::closeFolders() {
 }
 
 Destination::Walk Destination::classify(int parent, const std::string& name, int error) {
+    if (error == ENOENT) {
+        return Walk::Missing; // a link or a file in the way fails the open otherwise (ELOOP, ENOTDIR)
+    }
     struct stat st {};
     if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(st.st_mode)) {
@@ -150,8 +153,6 @@ Destination::Walk Destination::classify(int parent, const std::string& name, int
         if (!S_ISDIR(st.st_mode)) {
             return Walk::NotFolder;
         }
-    } else if (errno == ENOENT && error == ENOENT) {
-        return Walk::Missing;
     }
     m_error = error;
     return Walk::Error;
@@ -185,7 +186,16 @@ Destination::Walk Destination::openFolder(std::string_view folder, bool create, 
             end = path.size();
         }
         const std::string name = path.substr(start, end - start);
-        int child = openChildFolder(parent, name.c_str());
+        // A folder a look-up just found missing is made straight away (if another process made it
+        // meanwhile, the make fails and it is opened as usual).
+        const bool knownMissing = create && !m_missing.empty() && std::string_view(path).substr(0, end) == m_missing;
+        int child = -1;
+        if (knownMissing) {
+            m_missing.clear();
+            errno = ENOENT;
+        } else {
+            child = openChildFolder(parent, name.c_str());
+        }
         if (child < 0 && errno == ENOENT && create) {
             if (::mkdirat(parent, name.c_str(), folderMode(0, m_umask)) == 0) {
                 madeHere(std::string_view(path).substr(0, start == 0 ? 0 : start - 1),
@@ -205,6 +215,9 @@ Destination::Walk Destination::openFolder(std::string_view folder, bool create, 
         }
         if (child < 0) {
             const Walk walk = classify(parent, name, errno);
+            if (walk == Walk::Missing && !create) {
+                m_missing = path.substr(0, end);
+            }
             if (parentOwned) {
                 ::close(parent);
             }

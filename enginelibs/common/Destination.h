@@ -159,6 +159,7 @@ private:
     std::size_t m_maxOpenFolders;
     std::unordered_map<std::string, int> m_folders; // open descriptors by relative path
     std::unordered_set<std::string> m_created;      // folders made here
+    std::string m_missing;                          // the folder the last walk without making found missing
     std::unordered_set<std::string> m_madeInCreated; // what this object put in the folders it made
     struct FolderAttributes {
         std::string path;
