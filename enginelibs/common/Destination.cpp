@@ -36,7 +36,8 @@ constexpr std::string_view kTempSuffix = ".part";
 
 // The process that made a temporary, or 0 when the name is not one of ours.
 pid_t temporaryOwner(std::string_view name) {
-    if (name.size() <= kTempPrefix.size() + kTempSuffix.size() || name.substr(0, kTempPrefix.size()) != kTempPrefix ||
+    if (name.size() <= kTempPrefix.size() + kTempSuffix.size() ||
+        name.substr(0, kTempPrefix.size()) != kTempPrefix ||
         name.substr(name.size() - kTempSuffix.size()) != kTempSuffix) {
         return 0;
     }
@@ -188,7 +189,8 @@ Destination::Walk Destination::openFolder(std::string_view folder, bool create, 
         const std::string name = path.substr(start, end - start);
         // A folder a look-up just found missing is made straight away (if another process made it
         // meanwhile, the make fails and it is opened as usual).
-        const bool knownMissing = create && !m_missing.empty() && std::string_view(path).substr(0, end) == m_missing;
+        const bool knownMissing =
+            create && !m_missing.empty() && std::string_view(path).substr(0, end) == m_missing;
         int child = -1;
         if (knownMissing) {
             m_missing.clear();
@@ -343,8 +345,9 @@ void Destination::madeHere(std::string_view folder, std::string_view path) {
 
 void Destination::refused(const SafePath& path, Outcome outcome) {
     if (m_guard != nullptr) {
-        m_guard->entryFailed(path.text(), outcome == Outcome::NoRoom ? "not enough free space"
-                                                                     : "would replace an archive of this run");
+        m_guard->entryFailed(path.text(), outcome == Outcome::NoRoom
+                                              ? "not enough free space"
+                                              : "would replace an archive of this run");
     }
 }
 
@@ -522,16 +525,16 @@ Outcome Destination::makeLink(const SafePath& path, std::string_view target, Sep
     return Outcome::Done;
 }
 
-Outcome Destination::linkOrCopy(const SafePath& path, const SafePath& existing, bool copy, mode_t archivedMode,
-                                const timespec& mtime) {
+Outcome Destination::linkOrCopy(const SafePath& path, const SafePath& existing, bool copy,
+                                mode_t archivedMode, const timespec& mtime) {
     int folder = -1;
     Walk walk = openFolder(existing.folder(), false, folder);
     if (walk != Walk::Open) {
         return walk == Walk::Missing ? Outcome::Refused : outcomeOf(walk);
     }
     // The source is opened without following a link at its name: it must be a file of the destination.
-    const int source =
-        ::openat(folder, std::string(existing.leaf()).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int source = ::openat(folder, std::string(existing.leaf()).c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (source < 0 || ::fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
         if (source >= 0) {

@@ -55,7 +55,8 @@ struct End {
 
 // The last end record in the file's tail whose comment fits in the file.
 std::optional<End> findEnd(const ArchiveBytes& bytes, std::uint64_t size) {
-    const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(size, kEndSize + kLongestComment));
+    const std::size_t tail =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, kEndSize + kLongestComment));
     std::vector<unsigned char> buffer(tail);
     if (tail < kEndSize || !bytes.readAt(size - tail, buffer.data(), tail)) {
         return std::nullopt;
@@ -85,7 +86,8 @@ std::optional<End> findEnd(const ArchiveBytes& bytes, std::uint64_t size) {
         // looked for where the locator says and right before the locator.
         const std::uint64_t recorded = Fields(locator, sizeof locator).le(8, 8);
         const std::uint64_t before = end.position - kZip64LocatorSize;
-        for (const std::uint64_t candidate : {recorded, before >= kZip64EndSize ? before - kZip64EndSize : before}) {
+        for (const std::uint64_t candidate :
+             {recorded, before >= kZip64EndSize ? before - kZip64EndSize : before}) {
             if (candidate + kZip64EndSize <= before && bytes.readAt(candidate, record, sizeof record) &&
                 Fields(record, sizeof record).le(0, 4) == kZip64EndSignature) {
                 const Fields r(record, sizeof record);
@@ -169,6 +171,9 @@ CentralDirectory readCentralDirectory(const ArchiveBytes& bytes) {
         return directory;
     }
     const Fields f(buffer.data(), buffer.size());
+    // No more than the directory can hold, whatever the end record claims.
+    directory.entries.reserve(
+        static_cast<std::size_t>(std::min<std::uint64_t>(end->entries, buffer.size() / kEntrySize)));
     std::size_t at = 0;
     while (at < buffer.size()) {
         if (!f.has(at, kEntrySize) || f.le(at, 4) != kEntrySignature) {
@@ -210,13 +215,19 @@ CentralDirectory readCentralDirectory(const ArchiveBytes& bytes) {
         directory.verdict = CentralDirectory::Verdict::CountMismatch;
         return directory;
     }
-    std::stable_sort(directory.entries.begin(), directory.entries.end(),
-                     [](const CentralEntry& a, const CentralEntry& b) { return a.localOffset < b.localOffset; });
+    const auto byOffset = [](const CentralEntry& a, const CentralEntry& b) {
+        return a.localOffset < b.localOffset;
+    };
+    // Writers list entries in the order of their data: sorting is the exception.
+    if (!std::is_sorted(directory.entries.begin(), directory.entries.end(), byOffset)) {
+        std::stable_sort(directory.entries.begin(), directory.entries.end(), byOffset);
+    }
     // Each entry needs at least its local header and its data before the next one begins, and the
     // last before the directory: entries that share bytes are how a few kilobytes unpack to terabytes.
     for (std::size_t i = 0; i < directory.entries.size(); ++i) {
         const CentralEntry& entry = directory.entries[i];
-        const std::uint64_t next = i + 1 < directory.entries.size() ? directory.entries[i + 1].localOffset : start;
+        const std::uint64_t next =
+            i + 1 < directory.entries.size() ? directory.entries[i + 1].localOffset : start;
         if (entry.localOffset > next || next - entry.localOffset < kLocalHeaderSize ||
             next - entry.localOffset - kLocalHeaderSize < entry.compressedSize) {
             directory.verdict = CentralDirectory::Verdict::Overlapping;

@@ -76,7 +76,7 @@ private:
     const engines::EngineAdapters& m_adapters;
     platform::TrashPlaces m_trash;
     platform::FolderLock m_lock;
-    std::vector<std::string> m_listed; // paths listed by listOnce
+    std::vector<std::string> m_listed;      // paths listed by listOnce
     std::unordered_set<std::string> m_done; // the done list's first m_doneCounted paths
     std::size_t m_doneCounted = 0;
     bool m_refused = false;

@@ -331,7 +331,8 @@ void frmBriskoLite::addFailedArchive(const std::string& path, const std::string&
     // Appended at the end whatever the user selected, and scrolled to, so the newest failure is
     // in view. The text control takes "\r\n" as one line break.
     m_txtErrors->moveCursor(QTextCursor::End);
-    const QString because = reason.empty() ? QString() : QStringLiteral("  (") + DisplayText(reason) + QLatin1Char(')');
+    const QString because =
+        reason.empty() ? QString() : QStringLiteral("  (") + DisplayText(reason) + QLatin1Char(')');
     m_txtErrors->insertPlainText(DisplayText(path) + because + QStringLiteral("\r\n"));
 
     const int frameHeight = frameGeometry().height() - height();
