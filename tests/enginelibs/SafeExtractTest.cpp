@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <dirent.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -91,8 +92,10 @@ TEST(SafePath, NamesAndLinkTargetsThatLeaveTheFolderAreRefusedAndTheRestNormalis
     };
     for (const auto& c : links) {
         std::string normalised;
-        EXPECT_EQ(checkLinkTarget(safe(c.link), c.target, kBoth, normalised), c.verdict) << c.link << " -> " << c.target;
-        EXPECT_EQ(c.verdict == LinkVerdict::Safe ? normalised : "", c.normalised) << c.link << " -> " << c.target;
+        EXPECT_EQ(checkLinkTarget(safe(c.link), c.target, kBoth, normalised), c.verdict)
+            << c.link << " -> " << c.target;
+        EXPECT_EQ(c.verdict == LinkVerdict::Safe ? normalised : "", c.normalised)
+            << c.link << " -> " << c.target;
     }
 }
 
@@ -129,7 +132,8 @@ protected:
         return destination;
     }
 
-    Outcome write(Destination& destination, const std::string& name, const std::string& data, mode_t mode = 0644) {
+    Outcome write(Destination& destination, const std::string& name, const std::string& data,
+                  mode_t mode = 0644) {
         if (GetParam() != "spooled") {
             PendingFile file;
             const Outcome outcome = destination.beginFile(safe(name), mode, file);
@@ -228,8 +232,10 @@ TEST_P(WriterTest, WritesOnlyWhereItMayWholeAndNeverReplacesAProtectedFile) {
         ASSERT_EQ(destination->beginSpooled(0644, 0, buffer.data(), buffer.size(), spooled), Outcome::Done);
         EXPECT_TRUE(spooled.write(big.data(), big.size()));
         EXPECT_EQ(destination->makeFolder(safe("planted/dir"), 0755, {kTime, 0}, created), Outcome::Refused);
-        EXPECT_EQ(destination->makeLink(safe("planted/l"), "x", kBoth, {kTime, 0}, verdict), Outcome::Refused);
-        EXPECT_EQ(destination->makeLink(safe("away"), "../outside", kBoth, {kTime, 0}, verdict), Outcome::Refused);
+        EXPECT_EQ(destination->makeLink(safe("planted/l"), "x", kBoth, {kTime, 0}, verdict),
+                  Outcome::Refused);
+        EXPECT_EQ(destination->makeLink(safe("away"), "../outside", kBoth, {kTime, 0}, verdict),
+                  Outcome::Refused);
         EXPECT_EQ(destination->makeFolder(safe("a/b"), 0755, {kTime, 0}, created), Outcome::Conflict);
         EXPECT_EQ(destination->makeFolder(safe("a"), 0755, {kTime, 0}, created), Outcome::Conflict);
         EXPECT_EQ(destination->makeLink(safe("folder"), "a", kBoth, {kTime, 0}, verdict), Outcome::Conflict);
@@ -249,16 +255,46 @@ TEST_P(WriterTest, WritesOnlyWhereItMayWholeAndNeverReplacesAProtectedFile) {
         umount2((m_out + "/mnt").c_str(), MNT_DETACH);
     }
     std::filesystem::remove_all(m_out + "/mnt");
-    EXPECT_EQ(test::CountEntries("/proc/self/fd"), descriptors) << "every file and folder closed, placed or not";
+    EXPECT_EQ(test::CountEntries("/proc/self/fd"), descriptors)
+        << "every file and folder closed, placed or not";
     EXPECT_EQ(inMount, (Names{"sub", "sub/copied"}));
     EXPECT_EQ(test::ListTree(m_root / "outside"), Names{"victim"});
     EXPECT_EQ(test::ReadFile(m_root / "outside/victim"), "victim");
     for (const char* name : {"a", "folder/inside", "a.zip", "made/run.zip"}) {
         EXPECT_EQ(test::ReadFile(m_out + "/" + name), name);
     }
-    EXPECT_EQ(test::ListTree(m_out), (Names{"a", "a.zip", "f", "folder", "folder/inside", "inner", "link.zip", "made",
-                                            "made/run.zip", "new", "new/deep", "new/deep/fresh", "plain.txt",
-                                            "planted"}));
+    EXPECT_EQ(test::ListTree(m_out),
+              (Names{"a", "a.zip", "f", "folder", "folder/inside", "inner", "link.zip", "made",
+                     "made/run.zip", "new", "new/deep", "new/deep/fresh", "plain.txt", "planted"}));
+}
+
+// The writer makes a folder it just found missing without looking again; whatever another process put
+// there meanwhile is still met as if it had been there all along.
+TEST_P(WriterTest, AFolderThatAppearsAfterTheLookUpIsMetAsFound) {
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> plant;
+        Outcome outcome;
+    } cases[] = {
+        {"folder", [](const std::string& at) { mkdir(at.c_str(), 0755); }, Outcome::Done},
+        {"link",
+         [&](const std::string& at) { ASSERT_EQ(symlink((m_root / "outside").c_str(), at.c_str()), 0); },
+         Outcome::Refused},
+        {"file", [](const std::string& at) { test::WriteFile(at, "file"); }, Outcome::Conflict},
+    };
+    const auto destination = open();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = std::string(c.name) + "/x";
+        ExistingTarget existing;
+        ASSERT_EQ(destination->lookup(safe(path), existing), Outcome::Done);
+        EXPECT_EQ(existing.kind, ExistingTarget::Kind::None);
+        c.plant(m_out + "/" + c.name);
+        EXPECT_EQ(write(*destination, path, "new"), c.outcome);
+    }
+    EXPECT_EQ(test::ReadFile(m_out + "/folder/x"), "new");
+    EXPECT_EQ(test::ListTree(m_root / "outside"), Names{"victim"});
+    EXPECT_EQ(test::ReadFile(m_out + "/file"), "file");
 }
 
 INSTANTIATE_TEST_SUITE_P(Styles, WriterTest, ::testing::Values("unnamed", "named", "spooled"));
@@ -274,7 +310,8 @@ TEST(DestinationRoom, NoFileEatsIntoTheReserveOnAnyThread) {
     SpooledFile there;
     std::vector<char> buffer(1 << 16);
     EXPECT_EQ(destination.beginFile(safe("announced"), 0644, here, 40u << 20), Outcome::NoRoom);
-    EXPECT_EQ(destination.beginSpooled(0644, 40u << 20, buffer.data(), buffer.size(), there), Outcome::NoRoom);
+    EXPECT_EQ(destination.beginSpooled(0644, 40u << 20, buffer.data(), buffer.size(), there),
+              Outcome::NoRoom);
     EXPECT_EQ(there.error(), ENOSPC);
 
     // A file growing on another thread, then one on this thread, is stopped before the disk is full.
@@ -310,7 +347,8 @@ TEST_P(WriterTest, SweepsTemporariesOfDeadRunsAndKeepsOnlyAFewFoldersOpen) {
     if (GetParam() != "named") {
         left.push_back(".brisko-" + std::to_string(dead) + "-3.part");
     }
-    for (const std::string& name : {".brisko-" + std::to_string(dead) + "-3.part", left[0], left[1], left[2]}) {
+    for (const std::string& name :
+         {".brisko-" + std::to_string(dead) + "-3.part", left[0], left[1], left[2]}) {
         test::WriteFile(m_out + "/sub/" + name, "left over");
     }
     const int before = test::CountEntries("/proc/self/fd");
