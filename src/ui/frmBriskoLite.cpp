@@ -358,6 +358,13 @@ void frmBriskoLite::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+bool frmBriskoLite::event(QEvent* event) {
+    if (event->type() == QEvent::WindowBlocked) {
+        showPending();
+    }
+    return QDialog::event(event);
+}
+
 void frmBriskoLite::reject() {
     if (m_cmdCancel->isEnabled()) {
         m_cmdCancel->click();

@@ -79,6 +79,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     // Esc acts on the Cancel button, as Enter does (it is the default button).
     void reject() override;
+    // A prompt opening over the window (password, overwrite, a message) first puts the latest lines
+    // on it, so that the user sees which archive and entry it is about.
+    bool event(QEvent* event) override;
 
 private:
     // True when the last handling of events lies far enough back; restarts the interval.

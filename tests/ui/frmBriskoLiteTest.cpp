@@ -4,7 +4,9 @@
 //   again, or a key closing the window;
 // - a name shown without passing through DisplayText or as markup; DisplayText letting a control character,
 //   bidirectional override, invalid UTF-8 or line separator through, or escaping harmless text;
-// - a repaint for every entry, the last status not painted, or Cancel not arriving while entries flood.
+// - a repaint for every entry, the last status not painted, or Cancel not arriving while entries flood;
+// - a prompt opening over lines that still name the archive or entry before.
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -19,6 +22,7 @@
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 #include "ui/DisplayText.h"
+#include "ui/QtDialogs.h"
 #include "ui/frmBriskoLite.h"
 
 namespace brisko::ui {
@@ -118,6 +122,21 @@ TEST_F(frmBriskoLiteTest, AFloodOfEntriesIsPaintedRarelyYetCancelStillArrives) {
         m_window.processEvents();
     }
     EXPECT_TRUE(cancelRequested());
+}
+
+TEST_F(frmBriskoLiteTest, APromptOpensOverTheLatestLines) {
+    m_window.processEvents(); // what is set next waits for the next interval
+    m_window.setCurrentZipfile("/downloads/asks.zip");
+    m_window.setStatus("Extracting: secret.txt");
+    QString behind;
+    QTimer::singleShot(0, [&] {
+        behind = control("lblCurrentZipfile")->text() + QLatin1Char('|') + control("lblStatus")->text();
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            box->done(0);
+        }
+    });
+    QtDialogs(&m_window).messageBox("Enter the password", engines::MessageIcon::None);
+    EXPECT_EQ(behind.toStdString(), "/downloads/asks.zip|Extracting: secret.txt");
 }
 
 using namespace std::string_view_literals;
